@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs every Debian package the Linux build, the tests and the demo need.
+# Runs as root on a fresh Debian 12 machine; packages already present are skipped.
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config
+    libcurl4-openssl-dev
+    libboost-dev libboost-filesystem-dev libboost-system-dev
+    googletest libgtest-dev
+    openssl osslsigncode curl
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "install-deps: all packages present"
+    exit 0
+fi
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "install-deps: installing ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

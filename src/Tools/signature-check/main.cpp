@@ -1,0 +1,118 @@
+// signature-check: downloads the VPN client installer from the gateway the
+// logged-in VPN client is connected to, and has CheckSign.exe judge its
+// signature. Exit codes: 0 done, -6 not logged in, -7 no gateway address,
+// -5 no checker, -1 no working directory, -3 no result file, -4 download
+// failed, 1 unexpected error.
+#include "CheckerRun.h"
+#include "Defer.h"
+#include "GatewayLookup.h"
+#include "platform/Platform.h"
+
+#include "network/Url.h"
+
+#include <boost/exception/diagnostic_information.hpp>
+#include <boost/filesystem.hpp>
+
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <system_error>
+
+namespace fs = boost::filesystem;
+
+namespace {
+
+const char* const loginMutexName = "Global\\SSLUSR_LOGIN";
+const char* const checkerName = "CheckSign.exe";
+
+// "category@value --->>> message", for std:: and boost:: error codes alike.
+template <class ErrorCode>
+std::string describe(const ErrorCode& ec)
+{
+    return std::string(ec.category().name()) + "@" + std::to_string(ec.value()) + " --->>> " + ec.message();
+}
+
+// Stops the process-wide network manager; the HTTP client is not wired in
+// yet, so there is nothing to stop.
+void stopNetworkManager()
+{
+}
+
+// Performed by the exit guard on every way out of the run.
+void exitAction()
+{
+    platform::uninitializeCom();
+    stopNetworkManager();
+    platform::pause();
+}
+
+int run();
+
+} // namespace
+
+int main()
+{
+    try {
+        platform::initializeCom();
+
+        // The exit action runs when this scope ends: after an error exit's
+        // message, and before an exception handler's text. If the action
+        // throws, the guard names itself as main@63 in its message.
+        Defer exitGuard(__FILE__, "main", 63, exitAction);
+        return run();
+    } catch (const std::error_code& ec) {
+        std::cerr << describe(ec) << std::endl;
+        return 1;
+    } catch (...) {
+        std::cerr << boost::current_exception_diagnostic_information(true) << std::endl;
+        return 1;
+    }
+}
+
+namespace {
+
+int run()
+{
+    char modulePath[261] = {};
+    platform::moduleFileName(modulePath, sizeof modulePath);
+    fs::current_path(fs::path(modulePath).parent_path());
+
+    if (!platform::canOpenMutex(loginMutexName)) {
+        std::cerr << "Please login first" << std::endl;
+        return -6;
+    }
+
+    std::string serverUrl;
+    if (!getServerUrl(serverUrl)) {
+        std::cerr << "cann't get the vpn address" << std::endl;
+        return -7;
+    }
+
+    tandrel::Url url(serverUrl);
+    const fs::path workingDirectory = url.host();
+
+    if (!fs::exists(checkerName)) {
+        std::cerr << "External programs '" << checkerName << "' do not exist" << std::endl;
+        return -5;
+    }
+
+    boost::system::error_code ec;
+    fs::create_directory(workingDirectory, ec);
+    if (ec) {
+        std::cerr << "cann't create directory '" << url.host() << "', " << describe(ec) << std::endl;
+        return -1;
+    }
+
+    const fs::path resultPath = workingDirectory / "result.txt";
+    std::ofstream resultFile(resultPath.string(), std::ios::out | std::ios::trunc);
+    if (!resultFile.is_open()) {
+        std::cerr << "cann't open " << resultPath.string() << std::endl;
+        return -3;
+    }
+
+    std::cout << "Operator Finished" << std::endl;
+    echoResultFile(resultFile, resultPath);
+    return 0;
+}
+
+} // namespace

@@ -1,0 +1,189 @@
+// Linux stand-in for the Win32 services of Platform.h. Mutexes and the
+// registry live in the store described in StandinStore.h; COM needs no
+// set-up here.
+#include "platform/Platform.h"
+#include "platform/StandinStore.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+
+namespace platform {
+
+namespace standin {
+
+std::string root()
+{
+    const char* configured = std::getenv("WIN32_STANDIN_ROOT");
+    return configured && *configured ? configured : "/tmp/win32-standin";
+}
+
+std::string mutexFile(const std::string& name)
+{
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        return {};
+    return root() + "/mutex/" + name;
+}
+
+std::string classesRoot()
+{
+    return root() + "/HKEY_CLASSES_ROOT";
+}
+
+std::string defaultValueFile(const std::string& keyDirectory)
+{
+    return keyDirectory + "/@";
+}
+
+} // namespace standin
+
+namespace {
+
+// The entry of directory that matches name regardless of ASCII case, as
+// registry key names do; empty when there is none.
+std::string findEntry(const std::string& directory, const std::string& name)
+{
+    DIR* dir = opendir(directory.c_str());
+    if (dir == nullptr)
+        return {};
+    std::string found;
+    while (const dirent* entry = readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        if (strcasecmp(entry->d_name, name.c_str()) == 0) {
+            found = directory + "/" + entry->d_name;
+            break;
+        }
+    }
+    closedir(dir);
+    return found;
+}
+
+// RegOpenKeyExA: the directory of a key below HKEY_CLASSES_ROOT, or empty.
+std::string openKey(const std::string& key)
+{
+    std::string directory = standin::classesRoot();
+    std::istringstream levels(key);
+    std::string level;
+    while (std::getline(levels, level, '\\')) {
+        if (level.empty())
+            return {};
+        directory = findEntry(directory, level);
+        if (directory.empty())
+            return {};
+    }
+    return directory;
+}
+
+} // namespace
+
+void initializeCom()
+{
+}
+
+void uninitializeCom()
+{
+}
+
+void moduleFileName(char* buffer, std::uint32_t size)
+{
+    if (size == 0)
+        return;
+    const ssize_t length = readlink("/proc/self/exe", buffer, size - 1);
+    buffer[length > 0 ? length : 0] = '\0';
+}
+
+bool canOpenMutex(const char* name)
+{
+    const std::string file = standin::mutexFile(name);
+    if (file.empty())
+        return false;
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // The holder keeps an exclusive lock; getting a shared one means nobody holds it.
+    const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(fd);
+    return held;
+}
+
+bool clsidFromProgId(const wchar_t* progId, Clsid& clsid)
+{
+    std::string key;
+    for (const wchar_t* c = progId; *c; ++c) {
+        if (*c <= 0 || *c > 0x7f)
+            return false;
+        key += static_cast<char>(*c);
+    }
+    key += "\\CLSID";
+
+    unsigned char text[64] = {};
+    if (!readClassesRootDefault(key.c_str(), text, sizeof text - 1))
+        return false;
+
+    const char* s = reinterpret_cast<const char*>(text);
+    if (std::strlen(s) != 38 || s[0] != '{' || s[37] != '}' || s[9] != '-' || s[14] != '-' || s[19] != '-' || s[24] != '-')
+        return false;
+    for (int i = 1; i < 37; ++i) {
+        if (i != 9 && i != 14 && i != 19 && i != 24 && !std::isxdigit(static_cast<unsigned char>(s[i])))
+            return false;
+    }
+    unsigned int b[8];
+    std::sscanf(s, "{%8x-%4hx-%4hx-%2x%2x-%2x%2x%2x%2x%2x%2x}", &clsid.data1, &clsid.data2, &clsid.data3,
+                &b[0], &b[1], &b[2], &b[3], &b[4], &b[5], &b[6], &b[7]);
+    for (int i = 0; i < 8; ++i)
+        clsid.data4[i] = static_cast<std::uint8_t>(b[i]);
+    return true;
+}
+
+bool readClassesRootDefault(const char* key, unsigned char* buffer, std::uint32_t size)
+{
+    const std::string directory = openKey(key);
+    if (directory.empty())
+        return false;
+    std::ifstream value(standin::defaultValueFile(directory), std::ios::binary);
+    if (!value)
+        return false;
+    const std::string bytes{std::istreambuf_iterator<char>(value), std::istreambuf_iterator<char>()};
+    // Like RegQueryValueExA's ERROR_MORE_DATA: a value that doesn't fit fails.
+    if (bytes.size() > size)
+        return false;
+    std::memcpy(buffer, bytes.data(), bytes.size());
+    return true;
+}
+
+void pause()
+{
+    std::cout << "Press any key to continue . . . " << std::flush;
+    termios saved{};
+    const bool terminal = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (terminal) {
+        termios raw = saved;
+        raw.c_lflag &= ~(ICANON | ECHO);
+        raw.c_cc[VMIN] = 1;
+        raw.c_cc[VTIME] = 0;
+        tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    }
+    // One byte is a key; end of input or a closed stdin ends the wait at once.
+    char key;
+    while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
+    }
+    if (terminal)
+        tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    std::cout << std::endl;
+}
+
+} // namespace platform

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <system_error>
+
+namespace tandrel {
+
+// Error category of libcurl's easy and multi result codes (CURLcode).
+// Messages are libcurl's own texts from curl_easy_strerror.
+class _curl_category : public std::error_category
+{
+public:
+    const char* name() const noexcept override;
+    std::string message(int value) const override;
+};
+
+// The process's single _curl_category object.
+const std::error_category& curl_category();
+
+} // namespace tandrel

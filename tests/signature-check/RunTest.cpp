@@ -1,0 +1,193 @@
+// The tool's run through its real binary, against the VPN client stand-in.
+#include "support/TestSupport.h"
+
+#include <boost/filesystem.hpp>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <memory>
+
+using namespace testing_support;
+
+namespace {
+
+const std::string pausePrompt = "Press any key to continue . . . ";
+
+class Run : public ::testing::Test
+{
+protected:
+    void SetUp() override { installTool(toolDir()); }
+
+    fs::path root() const { return temp.path() / "root"; }
+    fs::path toolDir() const { return temp.path() / "tool"; }
+    fs::path clientDir() const { return temp.path() / "client"; }
+
+    // Starts the VPN client stand-in; it stays logged in while the test runs.
+    void login(std::vector<std::string> options = {})
+    {
+        options.insert(options.begin(), {"--install", clientDir().string()});
+        if (std::find(options.begin(), options.end(), "--address") == options.end())
+            options.insert(options.end(), {"--address", "127.0.0.1", "--port", "8443"});
+        vpn = std::make_unique<VpnClient>(root(), options);
+        ASSERT_TRUE(vpn->ready());
+    }
+
+    ToolResult run(bool mergeStreams = false) { return runTool(toolDir(), root(), mergeStreams); }
+
+    TempDir temp;
+    std::unique_ptr<VpnClient> vpn;
+};
+
+// Whether each of parts occurs in text, in this order.
+bool inOrder(const std::string& text, const std::vector<std::string>& parts)
+{
+    std::size_t at = 0;
+    for (const auto& part : parts) {
+        at = text.find(part, at);
+        if (at == std::string::npos)
+            return false;
+        at += part.size();
+    }
+    return true;
+}
+
+} // namespace
+
+TEST_F(Run, WithoutLoginEndsWithMinusSixAndCreatesNothing)
+{
+    const auto result = run(true);
+    EXPECT_EQ(exitStatus(-6), result.exitCode);
+    EXPECT_TRUE(inOrder(result.out, {"Please login first\n", pausePrompt})) << result.out;
+
+    std::vector<std::string> entries;
+    for (const auto& entry : fs::directory_iterator(toolDir()))
+        entries.push_back(entry.path().filename().string());
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ((std::vector<std::string>{"CheckSign.exe", fs::path(TOOL_NAME).string()}), entries);
+    EXPECT_FALSE(fs::exists(root() / "mutex")) << "the tool must never create the login mutex";
+}
+
+TEST_F(Run, ErrorExitWritesToErrorStreamAndPausesAfterwards)
+{
+    const auto result = run();
+    EXPECT_EQ("Please login first\n", result.err);
+    EXPECT_EQ(pausePrompt + "\n", result.out);
+}
+
+struct LookupFailure
+{
+    const char* name;
+    std::vector<std::string> options;  // "@file" stands for that file in the client directory
+    std::string message;               // what the lookup writes first
+    std::string clientFile = {};       // when set, the message ends with this file's path
+};
+
+class LookupFails : public Run, public ::testing::WithParamInterface<LookupFailure>
+{
+};
+
+TEST_P(LookupFails, WithItsOwnMessageThenMinusSeven)
+{
+    const LookupFailure& failure = GetParam();
+    std::vector<std::string> options = failure.options;
+    for (auto& option : options) {
+        if (option.front() == '@')
+            option = (clientDir() / option.substr(1)).string();
+    }
+    options.insert(options.end(), {"--address", "127.0.0.1"});
+    login(options);
+
+    std::string message = failure.message;
+    if (!failure.clientFile.empty())
+        message += (clientDir() / failure.clientFile).string();
+
+    const auto result = run();
+    EXPECT_EQ(exitStatus(-7), result.exitCode);
+    EXPECT_EQ(message + "\ncann't get the vpn address\n", result.err);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Run, LookupFails,
+    ::testing::Values(
+        LookupFailure{"UnknownProgId", {"--register", "none"}, "cann't get the path of component"},
+        LookupFailure{"NoServerKey", {"--register", "progid"}, "cann't get the path of component"},
+        LookupFailure{"PathTooLong", {"--library-path", std::string(260, 'x')}, "cann't get the path of component"},
+        LookupFailure{"MissingLibrary", {"--library-path", "@missing"}, "cann't load library ", "missing"},
+        LookupFailure{"NotALibrary", {"--component", TOOL_SOURCE_FILE}, "cann't load library ", "main.cpp"},
+        LookupFailure{"NoExport", {"--component", NOEXPORT_PATH}, "hasn't function GetVPNAddress", NOEXPORT_NAME},
+        LookupFailure{"NoAddress", {"--result", "0"}, "cann't get the server url"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Run, MissingCheckerEndsWithMinusFive)
+{
+    fs::remove(toolDir() / "CheckSign.exe");
+    login();
+    const auto result = run();
+    EXPECT_EQ(exitStatus(-5), result.exitCode);
+    EXPECT_EQ("External programs 'CheckSign.exe' do not exist\n", result.err);
+}
+
+TEST_F(Run, PlainFileWithTheHostsNameEndsWithMinusOne)
+{
+    std::ofstream((toolDir() / "127.0.0.1").string()) << "in the way";
+    login();
+    const auto result = run();
+    EXPECT_EQ(exitStatus(-1), result.exitCode);
+#ifdef _WIN32
+    const int alreadyExists = 183;
+#else
+    const int alreadyExists = EEXIST;
+#endif
+    EXPECT_EQ(0u, result.err.rfind("cann't create directory '127.0.0.1', system@" + std::to_string(alreadyExists)
+                                    + " --->>> ", 0))
+        << result.err;
+    EXPECT_EQ("in the way", readFile(toolDir() / "127.0.0.1"));
+}
+
+TEST_F(Run, UnopenableResultFileEndsWithMinusThree)
+{
+    fs::create_directories(toolDir() / "127.0.0.1" / "result.txt");
+    login();
+    const auto result = run();
+    EXPECT_EQ(exitStatus(-3), result.exitCode);
+    EXPECT_EQ("cann't open " + (fs::path("127.0.0.1") / "result.txt").string() + "\n", result.err);
+}
+
+TEST_F(Run, RejectedHostEndsWithOneAfterThePause)
+{
+    login({"--address", "no such host"});
+    const auto result = run(true);
+    EXPECT_EQ(1, result.exitCode);
+    EXPECT_TRUE(inOrder(result.out, {pausePrompt, "\ncurlu_category@", " --->>> "})) << result.out;
+}
+
+#ifndef _WIN32
+TEST_F(Run, UnexpectedFailureEndsWithOneAndDiagnosticsAfterThePause)
+{
+    // A checker entry whose existence can't be tested: a symbolic link to itself.
+    fs::remove(toolDir() / "CheckSign.exe");
+    fs::create_symlink("CheckSign.exe", toolDir() / "CheckSign.exe");
+    login();
+    const auto result = run(true);
+    EXPECT_EQ(1, result.exitCode);
+    EXPECT_TRUE(inOrder(result.out, {pausePrompt, "\n", "filesystem_error", "CheckSign.exe"})) << result.out;
+}
+#endif
+
+TEST_F(Run, LoggedInRunLeavesAnEmptyResultFileNamedAfterTheHost)
+{
+    login();
+    fs::create_directories(toolDir() / "127.0.0.1");
+    std::ofstream((toolDir() / "127.0.0.1" / "result.txt").string()) << "from an earlier run";
+
+    const auto result = run();
+    EXPECT_EQ(0, result.exitCode);
+    EXPECT_EQ("", result.err);
+    const std::string resultPath = (fs::path("127.0.0.1") / "result.txt").string();
+    EXPECT_EQ("Operator Finished\n\n\nThe verification result '" + resultPath + "' is as follows:\n\n" + pausePrompt
+                  + "\n",
+              result.out);
+    EXPECT_EQ("", readFile(toolDir() / resultPath));
+}

@@ -1,0 +1,151 @@
+#include "TestSupport.h"
+
+#include <boost/filesystem.hpp>
+#include <boost/process.hpp>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <thread>
+
+namespace bp = boost::process;
+
+namespace testing_support {
+
+namespace {
+
+constexpr std::chrono::seconds processTimeLimit{60};
+
+// Whether child ended within limit. Polls running(): Boost's wait_for can
+// miss an exit that happened just before it was called and sleep the whole
+// limit.
+bool waitBounded(bp::child& child, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (child.running()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// Waits a bounded time, then ends the process.
+int finish(bp::child& child)
+{
+    if (!waitBounded(child, processTimeLimit)) {
+        child.terminate();
+        throw std::runtime_error("process did not end within the time limit");
+    }
+    return child.exit_code();
+}
+
+} // namespace
+
+TempDir::TempDir()
+    : dir(fs::temp_directory_path() / fs::unique_path("sigcheck-test-%%%%-%%%%-%%%%"))
+{
+    fs::create_directories(dir);
+}
+
+TempDir::~TempDir()
+{
+    boost::system::error_code ec;
+    fs::remove_all(dir, ec);
+}
+
+void useStandinRoot(const fs::path& root)
+{
+#ifdef _WIN32
+    _putenv_s("WIN32_STANDIN_ROOT", root.string().c_str());
+#else
+    setenv("WIN32_STANDIN_ROOT", root.c_str(), 1);
+#endif
+}
+
+int exitStatus(int code)
+{
+#ifdef _WIN32
+    return code;
+#else
+    return code & 0xff;
+#endif
+}
+
+VpnClient::VpnClient(const fs::path& root, const std::vector<std::string>& options)
+    : process(VPN_CLIENT_PATH, bp::args(options), bp::std_in < input, bp::std_out > output,
+              bp::env["WIN32_STANDIN_ROOT"] = root.string())
+{
+    std::string line;
+    isReady = std::getline(output, line) && line.rfind("ready", 0) == 0;
+}
+
+VpnClient::~VpnClient()
+{
+    if (!process.running())
+        return;
+    input.pipe().close();
+    if (!waitBounded(process, processTimeLimit))
+        process.terminate();
+}
+
+void VpnClient::kill()
+{
+    process.terminate();
+#ifndef _WIN32
+    // terminate() reaps the process only if it is already gone; wait until it is.
+    ::waitpid(process.id(), nullptr, 0);
+#endif
+}
+
+ToolResult runTool(const fs::path& toolDir, const fs::path& root, bool mergeStreams)
+{
+    const fs::path out = toolDir.parent_path() / "tool-stdout.txt";
+    const fs::path err = toolDir.parent_path() / "tool-stderr.txt";
+    const fs::path tool = toolDir / fs::path(TOOL_PATH).filename();
+    auto env = bp::env["WIN32_STANDIN_ROOT"] = root.string();
+
+    ToolResult result;
+    if (mergeStreams) {
+        bp::child child(tool, bp::std_in < bp::null, (bp::std_out & bp::std_err) > out, env);
+        result.exitCode = finish(child);
+    } else {
+        bp::child child(tool, bp::std_in < bp::null, bp::std_out > out, bp::std_err > err, env);
+        result.exitCode = finish(child);
+        result.err = readFile(err);
+    }
+    result.out = readFile(out);
+    return result;
+}
+
+void installTool(const fs::path& toolDir, bool withChecker)
+{
+    fs::create_directories(toolDir);
+    fs::copy_file(TOOL_PATH, toolDir / fs::path(TOOL_PATH).filename(), fs::copy_options::overwrite_existing);
+    if (withChecker)
+        std::ofstream(toolDir / "CheckSign.exe").put('\0');
+}
+
+fs::path componentLibrary()
+{
+    return COMPONENT_PATH;
+}
+
+fs::path libraryWithoutExport()
+{
+    return NOEXPORT_PATH;
+}
+
+std::string readFile(const fs::path& file)
+{
+    std::ifstream in(file.string(), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+} // namespace testing_support
