@@ -1,4 +1,5 @@
 // The tool's run through its real binary, against the VPN client stand-in.
+#include "support/Gateway.h"
 #include "support/TestSupport.h"
 
 #include <boost/filesystem.hpp>
@@ -108,6 +109,11 @@ TEST_P(LookupFails, WithItsOwnMessageThenMinusSeven)
     EXPECT_EQ(message + "\ncann't get the vpn address\n", result.err);
 }
 
+void PrintTo(const LookupFailure& failure, std::ostream* out)
+{
+    *out << failure.name;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Run, LookupFails,
     ::testing::Values(
@@ -176,18 +182,68 @@ TEST_F(Run, UnexpectedFailureEndsWithOneAndDiagnosticsAfterThePause)
 }
 #endif
 
-TEST_F(Run, LoggedInRunLeavesAnEmptyResultFileNamedAfterTheHost)
+class RunWithGateway : public Run
 {
-    login();
-    fs::create_directories(toolDir() / "127.0.0.1");
-    std::ofstream((toolDir() / "127.0.0.1" / "result.txt").string()) << "from an earlier run";
+protected:
+    void SetUp() override
+    {
+        Run::SetUp();
+        fs::create_directories(documentRoot() / "com" / "win");
+        std::ofstream((documentRoot() / "com" / "win" / "TandrelUD.exe").string(), std::ios::binary) << installer;
+    }
+
+    fs::path documentRoot() const { return temp.path() / "gateway"; }
+    fs::path hostDir() const { return toolDir() / "127.0.0.1"; }
+    std::string resultPath() const { return (fs::path("127.0.0.1") / "result.txt").string(); }
+
+    // The console output of a run that got through every step.
+    std::string finishedOutput() const
+    {
+        return "Operator Finished\n\n\nThe verification result '" + resultPath() + "' is as follows:\n\n" + pausePrompt
+               + "\n";
+    }
+
+    const std::string installer = std::string(100000, 'i') + "end";
+};
+
+TEST_F(RunWithGateway, DownloadsTheInstallerOverAnEarlierRunsFiles)
+{
+    Gateway gateway(documentRoot());
+    login({"--address", "127.0.0.1", "--port", std::to_string(gateway.port())});
+    fs::create_directories(hostDir());
+    std::ofstream((hostDir() / "result.txt").string()) << "from an earlier run";
+    std::ofstream((hostDir() / "TandrelUD.exe").string()) << std::string(200000, 'o');
 
     const auto result = run();
     EXPECT_EQ(0, result.exitCode);
     EXPECT_EQ("", result.err);
-    const std::string resultPath = (fs::path("127.0.0.1") / "result.txt").string();
-    EXPECT_EQ("Operator Finished\n\n\nThe verification result '" + resultPath + "' is as follows:\n\n" + pausePrompt
-                  + "\n",
-              result.out);
-    EXPECT_EQ("", readFile(toolDir() / resultPath));
+    const std::string size = std::to_string(installer.size());
+    EXPECT_TRUE(inOrder(result.out, {"Download \"TandrelUD.exe\"\n", "Download progress: " + size + "/" + size + "\r",
+                                     "\n" + finishedOutput()}))
+        << result.out;
+    EXPECT_EQ(result.out.size() - finishedOutput().size(), result.out.rfind(finishedOutput()));
+    EXPECT_EQ(installer, readFile(hostDir() / "TandrelUD.exe"));
+    EXPECT_EQ("", readFile(hostDir() / "result.txt"));
+}
+
+TEST_F(RunWithGateway, ErrorStatusIsStoredAsTheDownload)
+{
+    Gateway gateway(documentRoot(), "404");
+    login({"--address", "127.0.0.1", "--port", std::to_string(gateway.port())});
+
+    const auto result = run();
+    EXPECT_EQ(0, result.exitCode) << result.err;
+    EXPECT_EQ("not found\n", readFile(hostDir() / "TandrelUD.exe"));
+}
+
+TEST_F(RunWithGateway, FailedDownloadEndsWithMinusFourAndAnEmptyResultFile)
+{
+    // Nothing listens on port 1 of the loopback address.
+    login({"--address", "127.0.0.1", "--port", "1"});
+
+    const auto result = run();
+    EXPECT_EQ(exitStatus(-4), result.exitCode);
+    EXPECT_EQ("download '\"TandrelUD.exe\"' failurecurl_category@7 --->>> Couldn't connect to server\n", result.err);
+    EXPECT_EQ("Download \"TandrelUD.exe\"\n\n" + pausePrompt + "\n", result.out);
+    EXPECT_EQ("", readFile(hostDir() / "result.txt"));
 }

@@ -79,9 +79,10 @@ int exitStatus(int code)
 }
 
 VpnClient::VpnClient(const fs::path& root, const std::vector<std::string>& options)
-    : process(VPN_CLIENT_PATH, bp::args(options), bp::std_in < input, bp::std_out > output,
-              bp::env["WIN32_STANDIN_ROOT"] = root.string())
 {
+    // Handed down through the environment; Boost 1.74's bp::env reads out of bounds.
+    useStandinRoot(root);
+    process = bp::child(VPN_CLIENT_PATH, bp::args(options), bp::std_in < input, bp::std_out > output);
     std::string line;
     isReady = std::getline(output, line) && line.rfind("ready", 0) == 0;
 }
@@ -109,14 +110,14 @@ ToolResult runTool(const fs::path& toolDir, const fs::path& root, bool mergeStre
     const fs::path out = toolDir.parent_path() / "tool-stdout.txt";
     const fs::path err = toolDir.parent_path() / "tool-stderr.txt";
     const fs::path tool = toolDir / fs::path(TOOL_PATH).filename();
-    auto env = bp::env["WIN32_STANDIN_ROOT"] = root.string();
+    useStandinRoot(root);
 
     ToolResult result;
     if (mergeStreams) {
-        bp::child child(tool, bp::std_in < bp::null, (bp::std_out & bp::std_err) > out, env);
+        bp::child child(tool, bp::std_in < bp::null, (bp::std_out & bp::std_err) > out);
         result.exitCode = finish(child);
     } else {
-        bp::child child(tool, bp::std_in < bp::null, bp::std_out > out, bp::std_err > err, env);
+        bp::child child(tool, bp::std_in < bp::null, bp::std_out > out, bp::std_err > err);
         result.exitCode = finish(child);
         result.err = readFile(err);
     }

@@ -27,8 +27,9 @@ private:
     fs::path dir;
 };
 
-// Points this process's Win32 stand-in (Linux) at root, so that it sees only
-// the mutexes and registry entries of one test.
+// Points the Win32 stand-in (Linux) of this process and of the processes it
+// starts at root, so that they see only the mutexes and registry entries of
+// one test.
 void useStandinRoot(const fs::path& root);
 
 // The exit status the operating system reports for a program that returned code.

@@ -6,8 +6,11 @@
 #include "CheckerRun.h"
 #include "Defer.h"
 #include "GatewayLookup.h"
+#include "Progress.h"
 #include "platform/Platform.h"
 
+#include "network/NetworkManager.h"
+#include "network/NetworkRequest.h"
 #include "network/Url.h"
 
 #include <boost/exception/diagnostic_information.hpp>
@@ -17,6 +20,7 @@
 #include <iostream>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace fs = boost::filesystem;
 
@@ -32,17 +36,11 @@ std::string describe(const ErrorCode& ec)
     return std::string(ec.category().name()) + "@" + std::to_string(ec.value()) + " --->>> " + ec.message();
 }
 
-// Stops the process-wide network manager; the HTTP client is not wired in
-// yet, so there is nothing to stop.
-void stopNetworkManager()
-{
-}
-
 // Performed by the exit guard on every way out of the run.
 void exitAction()
 {
     platform::uninitializeCom();
-    stopNetworkManager();
+    tandrel::NetworkManager::instance()->stop();
     platform::pause();
 }
 
@@ -103,11 +101,31 @@ int run()
         return -1;
     }
 
+    const std::vector<std::string> serverPaths = {"/com/win/TandrelUD.exe"};
+
     const fs::path resultPath = workingDirectory / "result.txt";
     std::ofstream resultFile(resultPath.string(), std::ios::out | std::ios::trunc);
     if (!resultFile.is_open()) {
         std::cerr << "cann't open " << resultPath.string() << std::endl;
         return -3;
+    }
+
+    for (const std::string& serverPath : serverPaths) {
+        url.setPath(serverPath);
+        const fs::path fileName = fs::path(serverPath).filename();
+        const fs::path localTarget = workingDirectory / fileName;
+        std::cout << "Download " << fileName << std::endl;
+
+        std::error_code ec;
+        {
+            const auto request = tandrel::NetworkRequest::create(nullptr);
+            request->download(ec, printProgress, url, localTarget.string());
+            std::cout << std::endl;
+        }
+        if (ec) {
+            std::cerr << "download '" << fileName << "' failure" << describe(ec) << std::endl;
+            return -4;
+        }
     }
 
     std::cout << "Operator Finished" << std::endl;

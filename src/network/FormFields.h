@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tandrel {
+
+// The (name, value) fields of a form post, in the caller's order.
+struct FormFields
+{
+    // "name=value" pairs joined with "&", exactly as given: nothing is escaped.
+    std::string join() const;
+
+    std::vector<std::pair<std::string, std::string>> fields;
+};
+
+} // namespace tandrel

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <memory>
+#include <system_error>
+
+namespace tandrel {
+
+class NetworkReply;
+
+namespace privacy {
+class NetworkManagerPrivate;
+class NetworkRequestPrivate;
+} // namespace privacy
+
+// The cookie file every transfer reads and writes, relative to the current directory.
+constexpr const char cookieFileName[] = "Cookies.txt";
+
+// Runs transfers: one engine with one worker thread and one libcurl multi
+// handle. Requests and replies hold their manager, so it lives as long as
+// any of them. Used only through std::shared_ptr.
+class NetworkManager
+{
+public:
+    // The process-wide manager, created on first use; thread-safe.
+    static std::shared_ptr<NetworkManager> instance();
+    // A new manager with an engine of its own.
+    static std::shared_ptr<NetworkManager> create();
+
+    NetworkManager();
+    virtual ~NetworkManager();
+    NetworkManager(const NetworkManager&) = delete;
+    NetworkManager& operator=(const NetworkManager&) = delete;
+
+    // The default time limit in seconds of transfers whose request sets none;
+    // 30 until changed. 0 is ignored.
+    void setTimeout(int seconds);
+    int timeout() const;
+
+    // Ends the worker and drops the transfers in flight: their completion
+    // callbacks never run, and blocking calls waiting on them return
+    // CURLE_ABORTED_BY_CALLBACK. A stopped manager never runs again; later
+    // transfers are cancelled the same way. Not for the worker thread.
+    void stop();
+
+    // Cancels reply's transfer: the worker removes it and finishes the reply
+    // without calling its completion callback (a blocking call waiting on it
+    // returns CURLE_ABORTED_BY_CALLBACK). No effect once it has completed.
+    void abortReply(std::shared_ptr<NetworkReply> reply);
+
+    // Deletes the cookie file. False when it could not be deleted, with errno
+    // in the generic category stored in *ec when ec is not null.
+    static bool clearCookies(std::error_code* ec);
+
+private:
+    friend class privacy::NetworkRequestPrivate;
+
+    std::shared_ptr<privacy::NetworkManagerPrivate> d;
+};
+
+} // namespace tandrel

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tandrel {
+
+namespace privacy {
+class NetworkManagerPrivate;
+class NetworkReplyPrivate;
+class NetworkRequestPrivate;
+} // namespace privacy
+
+// One transfer and its answer. Read it once the transfer is over: in the
+// completion callback or after a blocking call returned.
+class NetworkReply : public std::enable_shared_from_this<NetworkReply>
+{
+public:
+    explicit NetworkReply(std::shared_ptr<privacy::NetworkReplyPrivate> d);
+    virtual ~NetworkReply();
+
+    // The HTTP status; 0 when no response came.
+    int statusCode() const;
+    // Every header byte received, status lines and blank lines included.
+    std::string headerText() const;
+    // The body of a get or post; empty for a download.
+    std::string body() const;
+    // The effective URL.
+    std::string url() const;
+    // The download target; empty for a get or post.
+    std::string filePath() const;
+    // The whole transfer's time in microseconds.
+    std::int64_t totalTime() const;
+
+    // Cancels the transfer through the reply's manager (NetworkManager::abortReply).
+    void abort();
+
+    // "reply:\n", then url, status code, header text and body lines.
+    std::string toString() const;
+
+private:
+    friend class privacy::NetworkManagerPrivate;
+    friend class privacy::NetworkRequestPrivate;
+
+    std::shared_ptr<privacy::NetworkReplyPrivate> d;
+};
+
+} // namespace tandrel

@@ -1,0 +1,180 @@
+#include "network/NetworkRequest.h"
+
+#include "network/CurlCategory.h"
+#include "network/NetworkManager.h"
+#include "network/NetworkReply.h"
+#include "network/privacy/NetworkRequestPrivate.h"
+
+#include <future>
+
+namespace tandrel {
+
+namespace {
+
+// The outcome of one blocking call, owned only by the completion callback's
+// copies. A callback released without being called (the transfer was
+// aborted or dropped by stop) still settles it, with a cancellation code, so
+// the waiting caller always returns.
+class Outcome
+{
+public:
+    ~Outcome()
+    {
+        if (!settled)
+            promise.set_value(std::error_code(CURLE_ABORTED_BY_CALLBACK, curl_category()));
+    }
+
+    void settle(const std::error_code& ec)
+    {
+        settled = true;
+        promise.set_value(ec);
+    }
+
+    std::promise<std::error_code> promise;
+
+private:
+    bool settled = false;
+};
+
+// Starts a transfer with start(callback) and waits for its end. Set-up
+// failures come back in ec with an empty pointer.
+template <class Start>
+std::shared_ptr<NetworkReply> waitFor(std::error_code& ec, Start start)
+{
+    auto outcome = std::make_shared<Outcome>();
+    std::future<std::error_code> result = outcome->promise.get_future();
+    try {
+        std::shared_ptr<NetworkReply> reply;
+        {
+            const CompletionCallback done = [outcome = std::move(outcome)](const std::error_code& code,
+                                                                           std::shared_ptr<NetworkReply>) {
+                outcome->settle(code);
+            };
+            reply = start(done);
+        }
+        ec = result.get();
+        return reply;
+    } catch (const std::error_code& thrown) {
+        ec = thrown;
+        return nullptr;
+    }
+}
+
+} // namespace
+
+std::shared_ptr<NetworkRequest> NetworkRequest::create(std::shared_ptr<NetworkManager> manager)
+{
+    return std::shared_ptr<NetworkRequest>(new NetworkRequest(std::move(manager)));
+}
+
+NetworkRequest::NetworkRequest(std::shared_ptr<NetworkManager> manager)
+    : d(new privacy::NetworkRequestPrivate(std::move(manager)))
+{
+}
+
+NetworkRequest::~NetworkRequest() = default;
+
+void NetworkRequest::setTimeout(int seconds)
+{
+    d->setTimeout(seconds);
+}
+
+int NetworkRequest::timeout() const
+{
+    return d->timeout();
+}
+
+void NetworkRequest::setOptions(const NetworkOptions& options)
+{
+    d->setOptions(options);
+}
+
+NetworkOptions NetworkRequest::options() const
+{
+    return d->options();
+}
+
+void NetworkRequest::setHeaders(const NetworkHeaders& headers)
+{
+    d->setHeaders(headers);
+}
+
+NetworkHeaders& NetworkRequest::headers()
+{
+    return d->headers();
+}
+
+std::string NetworkRequest::toString() const
+{
+    return d->toString();
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::get(const CompletionCallback& done, const Url& url)
+{
+    return d->get(done, url);
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::get(std::error_code& ec, const Url& url)
+{
+    return waitFor(ec, [&](const CompletionCallback& done) { return d->get(done, url); });
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::post(const CompletionCallback& done, const Url& url,
+                                                   const std::string& body)
+{
+    return d->post(done, url, body);
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::post(std::error_code& ec, const Url& url, const std::string& body)
+{
+    return waitFor(ec, [&](const CompletionCallback& done) { return d->post(done, url, body); });
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::post(const CompletionCallback& done, const Url& url,
+                                                   const FormFields& fields)
+{
+    return d->post(done, url, fields.join());
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::post(std::error_code& ec, const Url& url, const FormFields& fields)
+{
+    return waitFor(ec, [&](const CompletionCallback& done) { return d->post(done, url, fields.join()); });
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::post(const CompletionCallback& done, const Url& url,
+                                                   const std::shared_ptr<MultipartForm>& form)
+{
+    return d->post(done, url, form);
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::post(std::error_code& ec, const Url& url,
+                                                   const std::shared_ptr<MultipartForm>& form)
+{
+    return waitFor(ec, [&](const CompletionCallback& done) { return d->post(done, url, form); });
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::download(const CompletionCallback& done, const Url& url,
+                                                       const std::string& path)
+{
+    return d->download(nullptr, done, url, path);
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::download(std::error_code& ec, const Url& url, const std::string& path)
+{
+    return waitFor(ec, [&](const CompletionCallback& done) { return d->download(nullptr, done, url, path); });
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::download(const ProgressCallback& progress,
+                                                       const CompletionCallback& done, const Url& url,
+                                                       const std::string& path)
+{
+    return d->download(progress, done, url, path);
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::download(std::error_code& ec, const ProgressCallback& progress,
+                                                       const Url& url, const std::string& path)
+{
+    return waitFor(ec, [&](const CompletionCallback& done) { return d->download(progress, done, url, path); });
+}
+
+} // namespace tandrel

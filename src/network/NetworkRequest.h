@@ -1,0 +1,92 @@
+#pragma once
+
+#include "network/Callbacks.h"
+#include "network/FormFields.h"
+#include "network/MultipartForm.h"
+#include "network/NetworkHeaders.h"
+#include "network/NetworkOptions.h"
+#include "network/Url.h"
+
+#include <memory>
+#include <string>
+#include <system_error>
+
+namespace tandrel {
+
+class NetworkManager;
+class NetworkReply;
+
+namespace privacy {
+class NetworkRequestPrivate;
+} // namespace privacy
+
+// Starts transfers on a manager with shared settings: time limit, headers and
+// cookie switches, read at the moment each transfer starts.
+//
+// Every transfer exists in two forms. The asynchronous one returns the reply
+// at once; its completion callback runs later on the manager's worker
+// thread. The blocking one waits for the transfer's end and returns its
+// result through ec: libcurl's code in curl_category(), 0 on success whatever
+// the HTTP status; CURLE_ABORTED_BY_CALLBACK when the transfer was aborted or
+// its manager stopped. Blocking forms must not be called on the worker thread.
+//
+// Set-up failures are thrown by the asynchronous forms as a std::error_code
+// in curl_category() (-1: no libcurl handle; a POST option's CURLcode); the
+// blocking forms store them in ec and return an empty pointer.
+class NetworkRequest : public std::enable_shared_from_this<NetworkRequest>
+{
+public:
+    // A request on manager, or on NetworkManager::instance() when it is empty.
+    // Starts the manager's worker if it never ran.
+    static std::shared_ptr<NetworkRequest> create(std::shared_ptr<NetworkManager> manager);
+
+    explicit NetworkRequest(std::shared_ptr<NetworkManager> manager);
+    virtual ~NetworkRequest();
+
+    // The time limit in seconds of this request's transfers, connecting
+    // included; 0 is ignored. Without one the manager's default applies.
+    void setTimeout(int seconds);
+    int timeout() const;
+
+    void setOptions(const NetworkOptions& options);
+    NetworkOptions options() const;
+
+    // Defaults: "Content-Type: application/x-www-form-urlencoded" and
+    // "User-Agent: QMXClientType". An empty collection sends no header lines.
+    void setHeaders(const NetworkHeaders& headers);
+    NetworkHeaders& headers();
+
+    // "request:\n", then the header and options dumps.
+    std::string toString() const;
+
+    // GET, the body kept in the reply.
+    std::shared_ptr<NetworkReply> get(const CompletionCallback& done, const Url& url);
+    std::shared_ptr<NetworkReply> get(std::error_code& ec, const Url& url);
+
+    // POST of body, sent with its exact length (NUL bytes included).
+    std::shared_ptr<NetworkReply> post(const CompletionCallback& done, const Url& url, const std::string& body);
+    std::shared_ptr<NetworkReply> post(std::error_code& ec, const Url& url, const std::string& body);
+
+    // POST of fields joined by FormFields::join (not escaped).
+    std::shared_ptr<NetworkReply> post(const CompletionCallback& done, const Url& url, const FormFields& fields);
+    std::shared_ptr<NetworkReply> post(std::error_code& ec, const Url& url, const FormFields& fields);
+
+    // Multipart POST of the caller's list; the caller keeps it alive until the transfer is over.
+    std::shared_ptr<NetworkReply> post(const CompletionCallback& done, const Url& url,
+                                       const std::shared_ptr<MultipartForm>& form);
+    std::shared_ptr<NetworkReply> post(std::error_code& ec, const Url& url, const std::shared_ptr<MultipartForm>& form);
+
+    // GET into the file at path, which is created or truncated at once. The
+    // body is stored whatever the status; redirects are not followed.
+    std::shared_ptr<NetworkReply> download(const CompletionCallback& done, const Url& url, const std::string& path);
+    std::shared_ptr<NetworkReply> download(std::error_code& ec, const Url& url, const std::string& path);
+    std::shared_ptr<NetworkReply> download(const ProgressCallback& progress, const CompletionCallback& done,
+                                           const Url& url, const std::string& path);
+    std::shared_ptr<NetworkReply> download(std::error_code& ec, const ProgressCallback& progress, const Url& url,
+                                           const std::string& path);
+
+private:
+    std::shared_ptr<privacy::NetworkRequestPrivate> d;
+};
+
+} // namespace tandrel

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace tandrel {
+
+class NetworkReply;
+
+namespace privacy {
+
+// The transfer engine of one NetworkManager: one libcurl multi handle and one
+// worker thread, the only thread that drives it. Callers hand in configured
+// replies (addReply) and aborts (abortReply) under the mutex and wake the
+// worker; the worker adds the handles, performs them, finishes completed
+// replies and calls their completion callbacks with no lock held.
+class NetworkManagerPrivate : public std::enable_shared_from_this<NetworkManagerPrivate>
+{
+public:
+    NetworkManagerPrivate();
+    virtual ~NetworkManagerPrivate();
+    // The deleter of the manager's shared pointer. When the last reference
+    // goes on the engine's own worker (a finished reply held it), the worker
+    // cannot wait for itself: it is told to stop and deletes the engine as
+    // its last step.
+    static void destroy(NetworkManagerPrivate* engine);
+    NetworkManagerPrivate(const NetworkManagerPrivate&) = delete;
+    NetworkManagerPrivate& operator=(const NetworkManagerPrivate&) = delete;
+
+    // Launches the worker unless one was ever launched: a stopped engine
+    // stays stopped.
+    void start();
+    // Queues reply's transfer. On a stopped engine (or one without a multi
+    // handle) the transfer is cancelled at once instead.
+    void addReply(std::shared_ptr<NetworkReply> reply);
+    // Queues the removal of reply's transfer; no completion callback follows.
+    void abortReply(std::shared_ptr<NetworkReply> reply);
+    // Ends the worker and drops the transfers in flight, then returns 0. On
+    // the worker itself (from a callback) it only asks it to end.
+    int stop();
+
+    int timeout() const { return timeoutSeconds; }
+    // 0 is ignored.
+    void setTimeout(int seconds);
+
+private:
+    using Replies = std::vector<std::shared_ptr<NetworkReply>>;
+
+    void run();
+    void pass(int& expected);
+    void waitForWork();
+    int addPendingHandles();
+    void removeAbortedReplies();
+    std::shared_ptr<NetworkReply> takeReply(CURL* handle);
+    void complete(CURLcode result, const std::shared_ptr<NetworkReply>& reply);
+    void dropInFlight();
+    void wake();
+    bool onWorker() const { return std::this_thread::get_id() == workerId.load(); }
+
+    std::condition_variable condition;
+    std::mutex mutex;
+    std::map<CURL*, std::shared_ptr<NetworkReply>> replies;
+    std::atomic<bool> stopRequested{false};
+    CURLM* multiHandle;
+    std::atomic<int> timeoutSeconds{30};
+    std::deque<CURL*> pendingHandles;
+    std::deque<std::shared_ptr<NetworkReply>> abortedReplies;
+    bool launched = false;
+    std::thread worker;
+    std::atomic<std::thread::id> workerId{};
+    std::mutex joinMutex;
+    // Set on the worker when the engine's last reference went there.
+    bool deleteOnExit = false;
+    // Kept for inspection: -2 in curl_category() when the multi handle could not be made.
+    std::error_code initError;
+};
+
+} // namespace privacy
+} // namespace tandrel

@@ -1,0 +1,163 @@
+#include "network/privacy/NetworkReplyPrivate.h"
+
+#include <utility>
+
+namespace tandrel::privacy {
+
+NetworkReplyPrivate::NetworkReplyPrivate(CURL* easyHandle, CompletionCallback done, int timeout,
+                                         std::shared_ptr<NetworkManager> manager)
+    : handle(easyHandle)
+    , done(std::move(done))
+    , owner(std::move(manager))
+    , timeout(timeout)
+    , startTime(std::chrono::steady_clock::now())
+{
+}
+
+NetworkReplyPrivate::NetworkReplyPrivate(CURL* easyHandle, CompletionCallback done, ProgressCallback progress,
+                                         std::string path, int timeout, std::shared_ptr<NetworkManager> manager)
+    : handle(easyHandle)
+    , done(std::move(done))
+    , progress(std::move(progress))
+    , path(std::move(path))
+    , owner(std::move(manager))
+    , timeout(timeout)
+    , startTime(std::chrono::steady_clock::now())
+{
+    // The file holds exactly this transfer's bytes; a failure to create it
+    // shows at the first write.
+    std::ofstream(this->path, std::ios_base::out | std::ios_base::trunc | std::ios_base::binary);
+}
+
+NetworkReplyPrivate::~NetworkReplyPrivate()
+{
+    releaseHandle();
+}
+
+void NetworkReplyPrivate::adoptHeaderList(curl_slist* list)
+{
+    curl_slist_free_all(headerList);
+    headerList = list;
+}
+
+void NetworkReplyPrivate::finish()
+{
+    if (handle == nullptr)
+        return;
+    curl_off_t total = 0;
+    curl_easy_getinfo(handle, CURLINFO_TOTAL_TIME_T, &total);
+    totalMicroseconds = total;
+    const char* url = nullptr;
+    if (curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &url) == CURLE_OK && url != nullptr)
+        effectiveUrl = url;
+    long code = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &code);
+    status = static_cast<int>(code);
+    releaseHandle();
+}
+
+void NetworkReplyPrivate::cancel()
+{
+    // Moved out first: destroying the callback may run arbitrary code.
+    const CompletionCallback dropped = std::move(done);
+    done = nullptr;
+}
+
+void NetworkReplyPrivate::discard()
+{
+    releaseHandle();
+}
+
+void NetworkReplyPrivate::releaseHandle()
+{
+    // The header list must outlive the handle that points at it.
+    if (handle != nullptr)
+        curl_easy_cleanup(handle);
+    handle = nullptr;
+    curl_slist_free_all(headerList);
+    headerList = nullptr;
+}
+
+std::string NetworkReplyPrivate::toString() const
+{
+    return "reply:\nurl:" + effectiveUrl + "\nstatus code:" + std::to_string(status)
+           + " (status code 200 means ok,status code 0 means can not get reply from remote)\nheader:" + header
+           + "\nbody:" + content + "\n";
+}
+
+size_t NetworkReplyPrivate::headerSink(char* data, size_t size, size_t count, void* userdata)
+{
+    auto* reply = static_cast<NetworkReplyPrivate*>(userdata);
+    if (reply == nullptr)
+        return 0;
+    try {
+        reply->header.append(data, size * count);
+        return size * count;
+    } catch (...) {
+        return 0;
+    }
+}
+
+size_t NetworkReplyPrivate::bodySink(char* data, size_t size, size_t count, void* userdata)
+{
+    auto* reply = static_cast<NetworkReplyPrivate*>(userdata);
+    if (reply == nullptr)
+        return 0;
+    try {
+        reply->content.append(data, size * count);
+        return size * count;
+    } catch (...) {
+        return 0;
+    }
+}
+
+size_t NetworkReplyPrivate::fileSink(char* data, size_t size, size_t count, void* userdata)
+{
+    auto* reply = static_cast<NetworkReplyPrivate*>(userdata);
+    if (reply == nullptr)
+        return 0;
+    try {
+        return reply->writeFile(data, size * count);
+    } catch (...) {
+        return 0;
+    }
+}
+
+size_t NetworkReplyPrivate::writeFile(const char* data, size_t length)
+{
+    // Slide the overall limit forward with every write, so a download that
+    // keeps receiving is never cut off, while one that stalls for about
+    // timeout + 1 s ends with CURLE_OPERATION_TIMEDOUT.
+    const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - startTime);
+    timeLimit = static_cast<int>(elapsed.count()) + 1 + timeout;
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(timeLimit) * 1000);
+
+    if (!file.is_open())
+        file.open(path, std::ios_base::out | std::ios_base::app | std::ios_base::binary);
+    file.write(data, static_cast<std::streamsize>(length));
+    return file.fail() ? 0 : length;
+}
+
+int NetworkReplyPrivate::progressSink(void* userdata, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t)
+{
+    auto* reply = static_cast<NetworkReplyPrivate*>(userdata);
+    if (reply == nullptr)
+        return 0;
+    try {
+        // Everything announced has arrived (or nothing is announced yet):
+        // close the file, so it is complete on disk before the completion
+        // callback runs. The next write reopens it for appending.
+        if (dlnow >= dltotal) {
+            if (reply->file.is_open())
+                reply->file.close();
+            else
+                reply->file.setstate(std::ios_base::failbit);
+        }
+        if (reply->progress && dltotal != 0)
+            reply->progress(static_cast<unsigned long long>(dlnow), static_cast<unsigned long long>(dltotal));
+    } catch (...) {
+    }
+    return 0;
+}
+
+} // namespace tandrel::privacy

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "network/Callbacks.h"
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <string>
+
+namespace tandrel {
+
+class NetworkManager;
+
+namespace privacy {
+
+// The state of one transfer: its libcurl handle (owned until finish), the
+// callbacks, and what libcurl delivered. The sinks run on the worker thread.
+class NetworkReplyPrivate : public std::enable_shared_from_this<NetworkReplyPrivate>
+{
+public:
+    // In-memory form, for get and post.
+    NetworkReplyPrivate(CURL* easyHandle, CompletionCallback done, int timeout,
+                        std::shared_ptr<NetworkManager> manager);
+    // Download form: creates or truncates the file at path at once.
+    NetworkReplyPrivate(CURL* easyHandle, CompletionCallback done, ProgressCallback progress, std::string path,
+                        int timeout, std::shared_ptr<NetworkManager> manager);
+    virtual ~NetworkReplyPrivate();
+    NetworkReplyPrivate(const NetworkReplyPrivate&) = delete;
+    NetworkReplyPrivate& operator=(const NetworkReplyPrivate&) = delete;
+
+    CURL* easyHandle() const { return handle; }
+    const std::shared_ptr<NetworkManager>& manager() const { return owner; }
+    const CompletionCallback& completionCallback() const { return done; }
+
+    // The request's header lines; freed with the handle.
+    void adoptHeaderList(curl_slist* list);
+
+    void setPostData(const std::string& data) { post = data; }
+    std::string& postData() { return post; }
+
+    // Reads status, effective URL and total time, then frees the handle.
+    // Does nothing once the handle is gone.
+    void finish();
+    // Forgets the completion callback without calling it: the transfer was
+    // aborted or dropped. A blocking caller waiting on it then returns.
+    void cancel();
+    // Frees the handle without reading anything from it (a dropped transfer).
+    void discard();
+
+    int statusCode() const { return status; }
+    std::string headerText() const { return header; }
+    std::string body() const { return content; }
+    std::string url() const { return effectiveUrl; }
+    std::string filePath() const { return path; }
+    std::int64_t totalTime() const { return totalMicroseconds; }
+    std::string toString() const;
+
+    // libcurl callbacks; userdata is the NetworkReplyPrivate.
+    static size_t headerSink(char* data, size_t size, size_t count, void* userdata);
+    static size_t bodySink(char* data, size_t size, size_t count, void* userdata);
+    static size_t fileSink(char* data, size_t size, size_t count, void* userdata);
+    static int progressSink(void* userdata, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
+                            curl_off_t ulnow);
+
+private:
+    size_t writeFile(const char* data, size_t length);
+    void releaseHandle();
+
+    CURL* handle;
+    curl_slist* headerList = nullptr;
+    CompletionCallback done;
+    ProgressCallback progress;
+    std::string content;
+    std::string header;
+    std::string post;
+    std::string path;
+    std::ofstream file;
+    std::shared_ptr<NetworkManager> owner;
+    int timeout;
+    int timeLimit = 0;
+    int status = 0;
+    std::string effectiveUrl;
+    std::int64_t totalMicroseconds = 0;
+    std::chrono::steady_clock::time_point startTime;
+};
+
+} // namespace privacy
+} // namespace tandrel

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "network/Callbacks.h"
+#include "network/MultipartForm.h"
+#include "network/NetworkHeaders.h"
+#include "network/NetworkOptions.h"
+#include "network/Url.h"
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <string>
+
+namespace tandrel {
+
+class NetworkManager;
+class NetworkReply;
+
+namespace privacy {
+
+class NetworkReplyPrivate;
+
+// A request's settings, and the set-up of each transfer started from it: a
+// configured easy handle in a new reply, handed to the manager's engine.
+class NetworkRequestPrivate : public std::enable_shared_from_this<NetworkRequestPrivate>
+{
+public:
+    // An empty manager stands for NetworkManager::instance(). Starts the
+    // manager's worker unless it ever ran.
+    explicit NetworkRequestPrivate(std::shared_ptr<NetworkManager> manager);
+    virtual ~NetworkRequestPrivate();
+    NetworkRequestPrivate(const NetworkRequestPrivate&) = delete;
+    NetworkRequestPrivate& operator=(const NetworkRequestPrivate&) = delete;
+
+    void setTimeout(int seconds);
+    int timeout() const { return seconds; }
+    bool hasTimeout() const { return timeoutSet; }
+    void setOptions(const NetworkOptions& options) { cookieOptions = options; }
+    NetworkOptions options() const { return cookieOptions; }
+    void setHeaders(const NetworkHeaders& headers) { requestHeaders = headers; }
+    NetworkHeaders& headers() { return requestHeaders; }
+    std::string toString() const;
+
+    std::shared_ptr<NetworkReply> get(const CompletionCallback& done, const Url& url);
+    std::shared_ptr<NetworkReply> post(const CompletionCallback& done, const Url& url, const std::string& body);
+    std::shared_ptr<NetworkReply> post(const CompletionCallback& done, const Url& url,
+                                       const std::shared_ptr<MultipartForm>& form);
+    std::shared_ptr<NetworkReply> download(const ProgressCallback& progress, const CompletionCallback& done,
+                                           const Url& url, const std::string& path);
+
+private:
+    std::shared_ptr<NetworkReply> createReply(const Url& url, const CompletionCallback& done);
+    std::shared_ptr<NetworkReply> createFileReply(const Url& url, const std::string& path,
+                                                  const ProgressCallback& progress, const CompletionCallback& done);
+    void setupTransfer(CURL* handle, const std::string& url, NetworkReplyPrivate* reply);
+    void setupFileTransfer(CURL* handle, const std::string& url, NetworkReplyPrivate* reply);
+    // The options after the sinks, shared by both kinds of transfer.
+    void setupCommon(CURL* handle, const std::string& url, NetworkReplyPrivate* reply, bool download);
+    int effectiveTimeout() const;
+    void handIn(const std::shared_ptr<NetworkReply>& reply);
+
+    std::shared_ptr<NetworkManager> manager;
+    int seconds = 30;
+    bool timeoutSet = false;
+    NetworkHeaders requestHeaders;
+    NetworkOptions cookieOptions;
+};
+
+} // namespace privacy
+} // namespace tandrel

@@ -1,0 +1,371 @@
+#!/usr/bin/env python3
+"""HTTPS gateway stand-in for tests and the demo.
+
+Serves files from a document root on 127.0.0.1 over TLS with a self-signed
+certificate made at start, plus routes that misbehave on purpose (stalls,
+resets, early closes, oversized bodies) so that a downloading client can be
+tested against them. Prints "port N" once it accepts connections.
+"""
+
+import argparse
+import http.server
+import os
+import select
+import socket
+import socketserver
+import ssl
+import struct
+import subprocess
+import sys
+import threading
+import time
+import urllib.parse
+
+try:
+    import fcntl
+    import termios
+except ImportError:  # not on POSIX: resets do not wait for acknowledgements
+    fcntl = termios = None
+
+PATTERN = bytes(range(256)) * 256  # 64 KiB of a repeating pattern
+CHUNK = len(PATTERN)
+STALL_LIMIT = 300.0  # seconds a stalled response waits for the client to go
+BROKEN_LENGTH = 1000000  # announced length of /stall and /reset
+MAX_BODY = 64 * 1024 * 1024  # largest request body /echo accepts
+FILE_MODES = ("normal", "404", "redirect", "nolength", "empty", "drip", "reset", "stall")
+
+
+def make_certificate(workdir):
+    cert = os.path.join(workdir, "cert.pem")
+    key = os.path.join(workdir, "key.pem")
+    result = subprocess.run(
+        ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+         "-nodes", "-keyout", key, "-out", cert, "-days", "1", "-subj", "/CN=127.0.0.1",
+         "-addext", "subjectAltName=IP:127.0.0.1"],
+        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    if result.returncode != 0:
+        sys.exit("gateway: openssl could not make a certificate:\n" + result.stderr)
+    return cert, key
+
+
+def pattern(size):
+    """Yields size bytes of PATTERN in pieces of at most CHUNK bytes."""
+    while size > 0:
+        piece = PATTERN[:min(size, CHUNK)]
+        size -= len(piece)
+        yield piece
+
+
+def read_pieces(f, limit, size=CHUNK):
+    """Yields up to limit bytes of file f in pieces of at most size bytes."""
+    while limit > 0:
+        piece = f.read(min(size, limit))
+        if not piece:
+            return
+        limit -= len(piece)
+        yield piece
+
+
+class BadRequest(Exception):
+    pass
+
+
+ROUTES = {path: "route_" + path[1:].replace("-", "_") for path in (
+    "/redirect", "/nolength", "/empty", "/drip", "/stall", "/reset", "/close-early",
+    "/big", "/echo", "/set-cookie", "/big-header", "/overflow")}
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    timeout = 300  # idle keep-alive connections end after this
+
+    def setup(self):
+        # Handshake here, in the connection's thread, not in the accept loop.
+        self.request.settimeout(30)
+        self.request.do_handshake()
+        self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        super().setup()
+
+    def log_message(self, format, *args):
+        pass
+
+    # --- responses ---------------------------------------------------------
+
+    def reply(self, code, body=b"", headers=()):
+        self.send_response(code)
+        for name, value in headers:
+            self.send_header(name, value)
+        if self.close_connection:
+            self.send_header("Connection", "close")
+        if code >= 200 and code not in (204, 304):
+            self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if code >= 200 and code not in (204, 304):
+            self.wfile.write(body)
+
+    def start(self, length):
+        """Sends a 200 header; length None means close-delimited."""
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        if length is None:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        else:
+            self.send_header("Content-Length", str(length))
+        self.end_headers()
+
+    def send_pieces(self, pieces, interval=0.0):
+        for i, piece in enumerate(pieces):
+            if i and interval:
+                time.sleep(interval)
+            self.wfile.write(piece)
+
+    def close_cleanly(self):
+        """Ends TLS with close_notify, so the client sees a clean end of data."""
+        self.close_connection = True
+        try:
+            self.request.settimeout(2)  # bounds the wait for the peer's close_notify
+            self.request.unwrap()
+        except (OSError, ValueError):
+            pass
+
+    def abort(self):
+        """Resets the TCP connection once what was sent has been acknowledged."""
+        self.close_connection = True
+        deadline = time.monotonic() + 2
+        while self.unacknowledged() and time.monotonic() < deadline:
+            time.sleep(0.005)
+        self.request.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.rfile.close()  # the socket closes only once its files are closed
+        self.request.close()
+
+    def unacknowledged(self):
+        """Bytes sent but not yet acknowledged by the peer (Linux: SIOCOUTQ)."""
+        if fcntl is None:
+            return 0
+        try:
+            buf = fcntl.ioctl(self.request.fileno(), termios.TIOCOUTQ, struct.pack("i", 0))
+        except OSError:
+            return 0
+        return struct.unpack("i", buf)[0]
+
+    def stall(self):
+        """Sends nothing more; waits until the client goes or the limit passes."""
+        self.close_connection = True
+        deadline = time.monotonic() + STALL_LIMIT
+        while (left := deadline - time.monotonic()) > 0:
+            readable, _, _ = select.select([self.request], [], [], min(left, 1.0))
+            if readable:
+                try:
+                    if not self.request.recv(4096):
+                        return
+                except OSError:
+                    return
+
+    # --- routing -----------------------------------------------------------
+
+    def do_GET(self):
+        url = urllib.parse.urlsplit(self.path)
+        query = dict(urllib.parse.parse_qsl(url.query))
+        name = ROUTES.get(url.path, "route_file")
+        if url.path.startswith("/status/"):
+            name, query = "route_status", {"code": url.path[len("/status/"):]}
+        try:
+            if self.command != "GET" and name != "route_echo":
+                self.close_connection = True  # the request body stays unread
+                return self.reply(405, b"method not allowed\n")
+            getattr(self, name)(url, query)
+        except BadRequest:
+            self.close_connection = True
+            self.reply(400, b"bad request\n")
+
+    do_POST = do_PUT = do_GET
+
+    def number(self, query, name):
+        try:
+            value = int(query[name])
+        except (KeyError, ValueError):
+            raise BadRequest()
+        if value < 0:
+            raise BadRequest()
+        return value
+
+    def route_status(self, url, query):
+        code = self.number(query, "code")
+        if not 200 <= code <= 599:
+            raise BadRequest()
+        self.reply(code, b"status %d\n" % code)
+
+    def route_redirect(self, url, query):
+        self.reply(302, b"redirect body\n", [("Location", "/status/200")])
+
+    def route_nolength(self, url, query):
+        self.start(None)
+        self.send_pieces(pattern(self.number(query, "size")))
+        self.close_cleanly()
+
+    def route_empty(self, url, query):
+        self.reply(200)
+
+    def route_drip(self, url, query):
+        chunks, size = self.number(query, "chunks"), self.number(query, "size")
+        interval = self.number(query, "interval_ms") / 1000
+        piece = (PATTERN * (size // CHUNK + 1))[:size]
+        self.start(chunks * size)
+        self.send_pieces((piece for _ in range(chunks)), interval)
+
+    def route_stall(self, url, query):
+        self.start(BROKEN_LENGTH)
+        self.send_pieces(pattern(min(self.number(query, "after"), BROKEN_LENGTH)))
+        self.stall()
+
+    def route_reset(self, url, query):
+        self.start(BROKEN_LENGTH)
+        self.send_pieces(pattern(min(self.number(query, "after"), BROKEN_LENGTH)))
+        self.abort()
+
+    def route_close_early(self, url, query):
+        self.close_cleanly()
+
+    def route_big(self, url, query):
+        size = self.number(query, "size")
+        self.start(size)
+        self.send_pieces(pattern(size))
+
+    def route_set_cookie(self, url, query):
+        if "=" not in url.query:
+            raise BadRequest()
+        self.reply(200, b"ok\n", [("Set-Cookie", url.query + "; Path=/")])
+
+    def route_big_header(self, url, query):
+        self.reply(200, b"ok\n", [("X-Big", "a" * self.number(query, "size"))])
+
+    def route_overflow(self, url, query):
+        announced, sent = self.number(query, "announced"), self.number(query, "sent")
+        self.start(announced)
+        self.send_pieces(pattern(sent))
+        self.close_cleanly()
+
+    def route_echo(self, url, query):
+        text = "%s %s\n" % (self.command, self.path)
+        text += "".join("%s: %s\n" % item for item in self.headers.items()) + "\n"
+        body = text.encode("latin-1", "replace") + self.read_body()
+        self.reply(200, body, [("Content-Type", "text/plain")])
+
+    def read_body(self):
+        if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
+            return self.read_chunked()
+        try:
+            length = int(self.headers.get("Content-Length") or 0)
+        except ValueError:
+            raise BadRequest()
+        if not 0 <= length <= MAX_BODY:
+            raise BadRequest()
+        return self.rfile.read(length)
+
+    def read_chunked(self):
+        body = bytearray()
+        while True:  # ends: every chunk adds to body, which is bounded
+            try:
+                size = int(self.rfile.readline(1024).split(b";")[0], 16)
+            except ValueError:
+                raise BadRequest()
+            if not 0 <= size <= MAX_BODY - len(body):
+                raise BadRequest()
+            if size == 0:
+                for _ in range(100):  # trailer lines up to the blank one
+                    if self.rfile.readline(65537).strip() == b"":
+                        break
+                return bytes(body)
+            data = self.rfile.read(size)
+            if len(data) < size:
+                raise BadRequest()
+            body += data
+            self.rfile.readline(1024)  # the CRLF after the chunk data
+
+    # --- files -------------------------------------------------------------
+
+    def route_file(self, url, query):
+        mode = self.server.file_mode
+        if mode == "404":
+            return self.reply(404, b"not found\n")
+        if mode == "redirect":
+            return self.route_redirect(url, query)
+        path = self.resolve(urllib.parse.unquote(url.path))
+        if path is None:
+            return self.reply(404, b"not found\n")
+        with open(path, "rb") as f:
+            size = os.fstat(f.fileno()).st_size
+            pieces = lambda limit, piece=CHUNK: read_pieces(f, limit, piece)
+            if mode == "empty":
+                self.reply(200)
+            elif mode == "nolength":
+                self.start(None)
+                self.send_pieces(pieces(size))
+                self.close_cleanly()
+            elif mode == "drip":
+                self.start(size)
+                self.send_pieces(pieces(size, 1024), 0.05)
+            elif mode in ("reset", "stall"):
+                self.start(size)
+                self.send_pieces(pieces(size // 2))
+                if mode == "reset":
+                    self.abort()
+                else:
+                    self.stall()
+            else:
+                self.start(size)
+                self.send_pieces(pieces(size))
+
+    def resolve(self, path):
+        """The regular file under the document root for a URL path, or None."""
+        parts = [p for p in path.split("/") if p not in ("", ".")]
+        if ".." in parts or any("\\" in p or "\0" in p for p in parts):
+            return None
+        root = self.server.root
+        full = os.path.realpath(os.path.join(root, *parts))
+        if os.path.commonpath([root, full]) != root or not os.path.isfile(full):
+            return None
+        return full
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+
+    def server_bind(self):
+        # Skips HTTPServer's reverse lookup of the host name.
+        socketserver.TCPServer.server_bind(self)
+        self.server_name, self.server_port = self.server_address[:2]
+
+    def handle_error(self, request, client_address):
+        # Clients that go away or fail the handshake are part of the job.
+        if not isinstance(sys.exc_info()[1], OSError):
+            super().handle_error(request, client_address)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--workdir", required=True)
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--file-mode", choices=FILE_MODES, default="normal")
+    parser.add_argument("--exit-on-eof", action="store_true",
+                        help="stop when standard input reaches its end")
+    args = parser.parse_args()
+
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(*make_certificate(args.workdir))
+    server = Server(("127.0.0.1", args.port), Handler)
+    server.socket = context.wrap_socket(server.socket, server_side=True,
+                                        do_handshake_on_connect=False)
+    server.root = os.path.realpath(args.root)
+    server.file_mode = args.file_mode
+    if args.exit_on_eof:
+        threading.Thread(target=lambda: (sys.stdin.buffer.read(), server.shutdown()),
+                         daemon=True).start()
+    print("port %d" % server.server_address[1], flush=True)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()

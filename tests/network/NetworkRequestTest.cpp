@@ -1,0 +1,99 @@
+#include "network/NetworkRequest.h"
+
+#include "network/NetworkManager.h"
+
+#include <gtest/gtest.h>
+
+#include <list>
+#include <string>
+
+using tandrel::NetworkHeaders;
+using tandrel::NetworkManager;
+using tandrel::NetworkOptions;
+using tandrel::NetworkRequest;
+
+namespace {
+
+const char defaultDump[] = "request:\n"
+                           "header:\n"
+                           "Content-Type: application/x-www-form-urlencoded\n"
+                           "User-Agent: QMXClientType\n"
+                           "NetworkOptions:\n"
+                           "enableSendCookies:true\n"
+                           "enableRecvCookies:false\n";
+
+} // namespace
+
+TEST(NetworkRequest, NewRequestCarriesDefaultSettings)
+{
+    auto request = NetworkRequest::create(NetworkManager::create());
+
+    EXPECT_EQ(30, request->timeout());
+    EXPECT_TRUE(request->options().enableSendCookies);
+    EXPECT_FALSE(request->options().enableRecvCookies);
+    const std::list<std::string> lines = {
+        "Content-Type: application/x-www-form-urlencoded",
+        "User-Agent: QMXClientType",
+    };
+    EXPECT_EQ(lines, request->headers().headerLines());
+    EXPECT_EQ(defaultDump, request->toString());
+}
+
+TEST(NetworkRequest, ZeroTimeoutIsIgnoredAndOtherValuesAreKept)
+{
+    auto request = NetworkRequest::create(NetworkManager::create());
+
+    request->setTimeout(0);
+    EXPECT_EQ(30, request->timeout());
+    request->setTimeout(5);
+    EXPECT_EQ(5, request->timeout());
+    request->setTimeout(0);
+    EXPECT_EQ(5, request->timeout());
+    request->setTimeout(-3);
+    EXPECT_EQ(-3, request->timeout());
+    // The time limit is not part of the dump.
+    EXPECT_EQ(defaultDump, request->toString());
+}
+
+TEST(NetworkRequest, OptionsAreReplacedTogetherAndDumped)
+{
+    NetworkOptions defaults;
+    EXPECT_EQ("NetworkOptions:\nenableSendCookies:true\nenableRecvCookies:false\n", defaults.toString());
+
+    auto request = NetworkRequest::create(NetworkManager::create());
+    NetworkOptions swapped;
+    swapped.enableSendCookies = false;
+    swapped.enableRecvCookies = true;
+    request->setOptions(swapped);
+
+    EXPECT_FALSE(request->options().enableSendCookies);
+    EXPECT_TRUE(request->options().enableRecvCookies);
+    const std::string swappedDump = "NetworkOptions:\nenableSendCookies:false\nenableRecvCookies:true\n";
+    EXPECT_EQ(swappedDump, request->options().toString());
+    EXPECT_EQ(swappedDump, request->toString().substr(request->toString().size() - swappedDump.size()));
+}
+
+TEST(NetworkRequest, SetHeadersReplacesDefaultsAndHeadersEditsInPlace)
+{
+    auto request = NetworkRequest::create(NetworkManager::create());
+
+    request->headers().setHeader("content-type", "text/plain");
+    EXPECT_EQ("request:\n"
+              "header:\n"
+              "Content-Type: application/x-www-form-urlencoded\n"
+              "User-Agent: QMXClientType\n"
+              "content-type: text/plain\n"
+              "NetworkOptions:\n"
+              "enableSendCookies:true\n"
+              "enableRecvCookies:false\n",
+              request->toString());
+
+    request->setHeaders(NetworkHeaders());
+    EXPECT_TRUE(request->headers().headerLines().empty());
+    EXPECT_EQ("request:\n"
+              "header:\n"
+              "NetworkOptions:\n"
+              "enableSendCookies:true\n"
+              "enableRecvCookies:false\n",
+              request->toString());
+}

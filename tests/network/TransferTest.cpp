@@ -1,0 +1,468 @@
+#include "network/NetworkRequest.h"
+
+#include "network/CurlCategory.h"
+#include "network/NetworkManager.h"
+#include "network/NetworkReply.h"
+#include "support/Gateway.h"
+#include "support/TestSupport.h"
+
+#include <boost/filesystem.hpp>
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <fstream>
+#include <future>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fs = boost::filesystem;
+using namespace std::chrono_literals;
+using tandrel::FormFields;
+using tandrel::NetworkManager;
+using tandrel::NetworkReply;
+using tandrel::NetworkRequest;
+using tandrel::Url;
+using testing_support::readFile;
+
+namespace {
+
+const std::error_code ok(0, tandrel::curl_category());
+
+std::error_code curlError(int value)
+{
+    return std::error_code(value, tandrel::curl_category());
+}
+
+// Every byte value, NUL included, so that nothing treats the body as text.
+std::string patterned(std::size_t size)
+{
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 7 + i / 256) % 256);
+    return bytes;
+}
+
+void writeFile(const fs::path& file, const std::string& bytes)
+{
+    std::ofstream(file.string(), std::ios::binary) << bytes;
+}
+
+// What /echo saw: the request line, the header lines in received order and the body.
+struct Echo
+{
+    explicit Echo(const std::string& text)
+    {
+        const auto end = text.find("\n\n");
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "not an echo: " << text;
+            return;
+        }
+        std::istringstream lines(text.substr(0, end));
+        std::getline(lines, requestLine);
+        for (std::string line; std::getline(lines, line);)
+            headers.push_back(line);
+        body = text.substr(end + 2);
+    }
+
+    // The header lines whose names are among names (compared without case), in received order.
+    std::vector<std::string> linesNamed(const std::set<std::string>& names) const
+    {
+        std::vector<std::string> found;
+        for (const auto& line : headers) {
+            std::string name = line.substr(0, line.find(':'));
+            std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+            if (names.count(name))
+                found.push_back(line);
+        }
+        return found;
+    }
+
+    std::string requestLine;
+    std::vector<std::string> headers;
+    std::string body;
+};
+
+// A port on which nothing listens any more.
+unsigned short closedPort()
+{
+    testing_support::TempDir empty;
+    return testing_support::Gateway(empty.path()).port();
+}
+
+const std::string hello = "hello over https\n";
+const std::string payload = patterned(300 * 1024);
+
+class Transfer : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        root = new testing_support::TempDir;
+        writeFile(root->path() / "hello.txt", hello);
+        writeFile(root->path() / "payload.bin", payload);
+        gateway = new testing_support::Gateway(root->path());
+    }
+
+    static void TearDownTestSuite()
+    {
+        delete gateway;
+        delete root;
+    }
+
+    static Url url(const std::string& path) { return Url(gateway->url(path)); }
+    fs::path target(const std::string& name) const { return work.path() / name; }
+
+    static testing_support::TempDir* root;
+    static testing_support::Gateway* gateway;
+
+    testing_support::TempDir work;
+    std::shared_ptr<NetworkManager> manager = NetworkManager::create();
+    std::shared_ptr<NetworkRequest> request = NetworkRequest::create(manager);
+};
+
+testing_support::TempDir* Transfer::root = nullptr;
+testing_support::Gateway* Transfer::gateway = nullptr;
+
+// Cookies.txt is relative to the current directory: run these inside the work directory.
+class CookieTransfer : public Transfer
+{
+protected:
+    void SetUp() override
+    {
+        saved = fs::current_path();
+        fs::current_path(work.path());
+    }
+    void TearDown() override { fs::current_path(saved); }
+
+    fs::path saved;
+};
+
+using Progress = std::vector<std::pair<unsigned long long, unsigned long long>>;
+
+} // namespace
+
+TEST_F(Transfer, GetKeepsStatusHeadersBodyAndUrlInReply)
+{
+    std::error_code ec;
+    const auto reply = request->get(ec, url("/hello.txt"));
+
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(ok, ec);
+    EXPECT_EQ(200, reply->statusCode());
+    EXPECT_EQ(hello, reply->body());
+    EXPECT_EQ(gateway->url("/hello.txt"), reply->url());
+    EXPECT_EQ("", reply->filePath());
+    EXPECT_GT(reply->totalTime(), 0);
+    const std::string header = reply->headerText();
+    EXPECT_EQ(0u, header.rfind("HTTP/", 0)) << header;
+    ASSERT_GE(header.size(), 4u);
+    EXPECT_EQ("\r\n\r\n", header.substr(header.size() - 4));
+    EXPECT_EQ("reply:\nurl:" + reply->url() +
+                  "\nstatus code:200 (status code 200 means ok,status code 0 means can not get reply from remote)\n"
+                  "header:" + header + "\nbody:" + hello + "\n",
+              reply->toString());
+}
+
+TEST_F(Transfer, DownloadWithLengthWritesWholeFileAndReportsProgressUpToTotal)
+{
+    Progress calls;
+    std::error_code ec;
+    const auto path = target("payload.bin");
+    const auto reply = request->download(
+        ec, [&calls](unsigned long long received, unsigned long long total) { calls.emplace_back(received, total); },
+        url("/payload.bin"), path.string());
+
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(ok, ec);
+    EXPECT_EQ(200, reply->statusCode());
+    EXPECT_TRUE(payload == readFile(path)) << "file differs from the served one";
+    EXPECT_EQ(path.string(), reply->filePath());
+    EXPECT_EQ("", reply->body());
+    EXPECT_EQ("\nbody:\n", reply->toString().substr(reply->toString().size() - 7));
+
+    ASSERT_FALSE(calls.empty());
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        EXPECT_EQ(payload.size(), calls[i].second) << "call " << i;
+        EXPECT_LE(calls[i].first, calls[i].second) << "call " << i;
+        if (i > 0) {
+            EXPECT_LE(calls[i - 1].first, calls[i].first) << "call " << i;
+        }
+    }
+    EXPECT_EQ(payload.size(), calls.back().first);
+}
+
+TEST_F(Transfer, DownloadWithoutLengthNeverReportsProgress)
+{
+    Progress calls;
+    std::promise<std::error_code> done;
+    const auto path = target("nolength.bin");
+    const auto reply = request->download(
+        [&calls](unsigned long long received, unsigned long long total) { calls.emplace_back(received, total); },
+        [&done](const std::error_code& ec, std::shared_ptr<NetworkReply>) { done.set_value(ec); },
+        url("/nolength?size=200000"), path.string());
+
+    auto result = done.get_future();
+    ASSERT_EQ(std::future_status::ready, result.wait_for(20s));
+    EXPECT_EQ(ok, result.get());
+    EXPECT_TRUE(calls.empty()) << calls.size() << " progress calls";
+    EXPECT_EQ(200000u, fs::file_size(path));
+}
+
+TEST_F(Transfer, DownloadReplacesOldContentOfTarget)
+{
+    const auto path = target("target.txt");
+    writeFile(path, std::string(4096, 'o'));
+
+    std::error_code ec;
+    request->download(ec, url("/hello.txt"), path.string());
+    EXPECT_EQ(ok, ec);
+    EXPECT_EQ(hello, readFile(path));
+
+    const auto reply = request->download(ec, url("/empty"), path.string());
+    EXPECT_EQ(ok, ec);
+    EXPECT_EQ(200, reply->statusCode());
+    ASSERT_TRUE(fs::exists(path));
+    EXPECT_EQ(0u, fs::file_size(path));
+}
+
+TEST_F(Transfer, ErrorStatusAndRedirectAreCompletedExchanges)
+{
+    std::error_code ec;
+    const auto missing = request->download(ec, url("/missing.txt"), target("missing.txt").string());
+    EXPECT_EQ(ok, ec);
+    EXPECT_EQ(404, missing->statusCode());
+    EXPECT_EQ("not found\n", readFile(target("missing.txt")));
+
+    const auto redirect = request->download(ec, url("/redirect"), target("redirect.txt").string());
+    EXPECT_EQ(ok, ec);
+    EXPECT_EQ(302, redirect->statusCode());
+    EXPECT_EQ("redirect body\n", readFile(target("redirect.txt")));
+    EXPECT_EQ(gateway->url("/redirect"), redirect->url());
+
+    const auto failed = request->get(ec, url("/status/500"));
+    EXPECT_EQ(ok, ec);
+    EXPECT_EQ(500, failed->statusCode());
+    EXPECT_EQ("status 500\n", failed->body());
+}
+
+TEST_F(Transfer, HeadersGoOutInByteOrderOfNamesAndOnlyWhenSet)
+{
+    request->headers().setHeader("X-Zeta", "last set");
+    request->headers().setHeader("X-Alpha", "first in order");
+    request->headers().setHeader("content-type", "text/plain");
+
+    std::error_code ec;
+    const auto reply = request->get(ec, url("/echo"));
+    ASSERT_EQ(ok, ec);
+    const Echo echo(reply->body());
+    EXPECT_EQ("GET /echo", echo.requestLine);
+    const std::vector<std::string> expected = {
+        "Content-Type: application/x-www-form-urlencoded",
+        "User-Agent: QMXClientType",
+        "X-Alpha: first in order",
+        "X-Zeta: last set",
+        "content-type: text/plain",
+    };
+    EXPECT_EQ(expected, echo.linesNamed({"content-type", "user-agent", "x-alpha", "x-zeta"}));
+
+    request->setHeaders(tandrel::NetworkHeaders());
+    const auto bare = request->get(ec, url("/echo"));
+    ASSERT_EQ(ok, ec);
+    EXPECT_TRUE(Echo(bare->body()).linesNamed({"content-type", "user-agent"}).empty()) << bare->body();
+}
+
+TEST_F(Transfer, RequestChangesAffectOnlyLaterTransfers)
+{
+    std::promise<std::string> first;
+    std::promise<std::string> second;
+    request->get([&first](const std::error_code&, std::shared_ptr<NetworkReply> r) { first.set_value(r->body()); },
+                 url("/echo"));
+    request->headers().setHeader("X-Mark", "second");
+    request->get([&second](const std::error_code&, std::shared_ptr<NetworkReply> r) { second.set_value(r->body()); },
+                 url("/echo"));
+
+    auto firstBody = first.get_future();
+    auto secondBody = second.get_future();
+    ASSERT_EQ(std::future_status::ready, firstBody.wait_for(20s));
+    ASSERT_EQ(std::future_status::ready, secondBody.wait_for(20s));
+    EXPECT_TRUE(Echo(firstBody.get()).linesNamed({"x-mark"}).empty());
+    EXPECT_EQ(std::vector<std::string>{"X-Mark: second"}, Echo(secondBody.get()).linesNamed({"x-mark"}));
+}
+
+TEST_F(Transfer, PostSendsBodyWithItsExactLength)
+{
+    const std::string body("a\0b\0\0c", 6);
+    std::error_code ec;
+    auto reply = request->post(ec, url("/echo"), body);
+    ASSERT_EQ(ok, ec);
+    Echo echo(reply->body());
+    EXPECT_EQ("POST /echo", echo.requestLine);
+    EXPECT_EQ(body, echo.body);
+    EXPECT_EQ(std::vector<std::string>{"Content-Length: 6"}, echo.linesNamed({"content-length"}));
+
+    reply = request->post(ec, url("/echo"), std::string());
+    ASSERT_EQ(ok, ec);
+    echo = Echo(reply->body());
+    EXPECT_EQ("POST /echo", echo.requestLine);
+    EXPECT_EQ("", echo.body);
+}
+
+TEST_F(Transfer, FormFieldsAreJoinedWithoutEscaping)
+{
+    const FormFields ampersand{{{"a", "1"}, {"b", "x&y"}}};
+    const FormFields blank{{{"a", "1"}, {"b", "x y"}}};
+    EXPECT_EQ("a=1&b=x&y", ampersand.join());
+    EXPECT_EQ("a=1&b=x y", blank.join());
+    EXPECT_EQ("", FormFields().join());
+
+    std::error_code ec;
+    EXPECT_EQ("a=1&b=x&y", Echo(request->post(ec, url("/echo"), ampersand)->body()).body);
+    EXPECT_EQ("a=1&b=x y", Echo(request->post(ec, url("/echo"), blank)->body()).body);
+    const Echo empty(request->post(ec, url("/echo"), FormFields())->body());
+    EXPECT_EQ(ok, ec);
+    EXPECT_EQ("POST /echo", empty.requestLine);
+    EXPECT_EQ("", empty.body);
+}
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+TEST_F(Transfer, MultipartFormSendsCallersParts)
+{
+    auto form = std::make_shared<tandrel::MultipartForm>();
+    curl_httppost* last = nullptr;
+    curl_formadd(&form->head, &last, CURLFORM_COPYNAME, "alpha", CURLFORM_COPYCONTENTS, "one", CURLFORM_END);
+    curl_formadd(&form->head, &last, CURLFORM_COPYNAME, "beta", CURLFORM_COPYCONTENTS, "two words", CURLFORM_END);
+    std::error_code ec;
+    const auto reply = request->post(ec, url("/echo"), form);
+    curl_formfree(form->head);
+
+    ASSERT_EQ(ok, ec);
+    const Echo echo(reply->body());
+    EXPECT_EQ("POST /echo", echo.requestLine);
+    EXPECT_NE(std::string::npos, echo.body.find("name=\"alpha\"\r\n\r\none\r\n")) << echo.body;
+    EXPECT_NE(std::string::npos, echo.body.find("name=\"beta\"\r\n\r\ntwo words\r\n")) << echo.body;
+}
+#pragma GCC diagnostic pop
+
+TEST_F(CookieTransfer, ReceivedCookiesAreStoredOnlyWhenEnabled)
+{
+    std::error_code ec;
+    request->get(ec, url("/set-cookie?flavour=plain"));
+    ASSERT_EQ(ok, ec);
+    EXPECT_FALSE(fs::exists(work.path() / "Cookies.txt"));
+
+    tandrel::NetworkOptions options;
+    options.enableRecvCookies = true;
+    request->setOptions(options);
+    request->get(ec, url("/set-cookie?flavour=oat"));
+    ASSERT_EQ(ok, ec);
+    ASSERT_TRUE(fs::exists(work.path() / "Cookies.txt"));
+    EXPECT_NE(std::string::npos, readFile(work.path() / "Cookies.txt").find("flavour\toat"));
+}
+
+TEST_F(CookieTransfer, StoredCookiesAreSentOnlyWhenEnabled)
+{
+    tandrel::NetworkOptions options;
+    options.enableRecvCookies = true;
+    request->setOptions(options);
+    std::error_code ec;
+    request->get(ec, url("/set-cookie?flavour=oat"));
+    ASSERT_EQ(ok, ec);
+
+    const auto sent = request->get(ec, url("/echo"));
+    EXPECT_EQ(std::vector<std::string>{"Cookie: flavour=oat"}, Echo(sent->body()).linesNamed({"cookie"}));
+
+    options.enableSendCookies = false;
+    options.enableRecvCookies = false;
+    request->setOptions(options);
+    const auto withheld = request->get(ec, url("/echo"));
+    EXPECT_TRUE(Echo(withheld->body()).linesNamed({"cookie"}).empty()) << withheld->body();
+}
+
+// A stall would last the 30 s default; ending well before it shows which limit applied.
+TEST_F(Transfer, TimeLimitIsRequestsOwnElseItsManagersDefault)
+{
+    const auto stalls = [](const std::shared_ptr<NetworkRequest>& on) {
+        std::error_code ec;
+        const auto start = std::chrono::steady_clock::now();
+        on->get(ec, url("/stall?after=10"));
+        return ec == curlError(CURLE_OPERATION_TIMEDOUT) && std::chrono::steady_clock::now() - start < 20s;
+    };
+    request->setTimeout(1);
+    EXPECT_TRUE(stalls(request));
+
+    manager->setTimeout(1);
+    const auto fresh = NetworkRequest::create(manager);
+    fresh->setTimeout(0);
+    EXPECT_TRUE(stalls(fresh));
+
+    const auto shared = NetworkManager::instance();
+    shared->setTimeout(1);
+    const bool sharedLimit = stalls(NetworkRequest::create(nullptr));
+    shared->setTimeout(30);
+    EXPECT_TRUE(sharedLimit);
+}
+
+TEST_F(Transfer, DownloadLimitSlidesWhileDataArrives)
+{
+    request->setTimeout(2);
+    const std::string drip = "/drip?chunks=9&size=100&interval_ms=500";
+
+    std::error_code ec;
+    request->download(ec, url(drip), target("drip.bin").string());
+    EXPECT_EQ(ok, ec);
+    EXPECT_EQ(900u, fs::file_size(target("drip.bin")));
+
+    // An in-memory transfer keeps its fixed limit.
+    request->get(ec, url(drip));
+    EXPECT_EQ(curlError(CURLE_OPERATION_TIMEDOUT), ec);
+}
+
+TEST_F(Transfer, StalledDownloadEndsWithTimeoutAfterLimitPlusOne)
+{
+    request->setTimeout(2);
+    std::error_code ec;
+    const auto start = std::chrono::steady_clock::now();
+    request->download(ec, url("/stall?after=1000"), target("stall.bin").string());
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+
+    EXPECT_EQ(curlError(CURLE_OPERATION_TIMEDOUT), ec);
+    EXPECT_GE(elapsed, 2500ms);
+    EXPECT_LT(elapsed, 20s);
+}
+
+TEST_F(Transfer, UnreachableServerLeavesReplyWithoutResponse)
+{
+    std::error_code ec;
+    const auto refused = request->get(ec, Url("https://127.0.0.1:" + std::to_string(closedPort()) + "/"));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(curlError(CURLE_COULDNT_CONNECT), ec);
+    EXPECT_EQ(0, refused->statusCode());
+    const std::string dump = refused->toString();
+    EXPECT_EQ(0u, dump.rfind("reply:\nurl:", 0)) << dump;
+    const std::string tail = "\nstatus code:0 (status code 200 means ok,status code 0 means can not get reply "
+                             "from remote)\nheader:\nbody:\n";
+    ASSERT_GE(dump.size(), tail.size());
+    EXPECT_EQ(tail, dump.substr(dump.size() - tail.size()));
+
+    request->get(ec, Url("https://nosuchhost.invalid/"));
+    EXPECT_EQ(curlError(CURLE_COULDNT_RESOLVE_HOST), ec);
+}
+
+TEST_F(Transfer, DownloadIntoMissingDirectoryFailsWithWriteError)
+{
+    const auto path = target("absent") / "file.txt";
+    std::error_code ec;
+    request->download(ec, url("/hello.txt"), path.string());
+
+    EXPECT_EQ(curlError(CURLE_WRITE_ERROR), ec);
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_FALSE(fs::exists(target("absent")));
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "TestSupport.h"
+
+#include <boost/filesystem/path.hpp>
+#include <boost/process/child.hpp>
+#include <boost/process/pipe.hpp>
+
+#include <string>
+
+namespace testing_support {
+
+// The HTTPS gateway stand-in, run as a child process on 127.0.0.1 with a
+// certificate made at start; killed by PID and reaped when the object goes.
+// fileMode chooses how it answers requests for files under documentRoot
+// (normal, 404, redirect, nolength, empty, drip, reset, stall).
+class Gateway
+{
+public:
+    explicit Gateway(const boost::filesystem::path& documentRoot, const std::string& fileMode = "normal");
+    ~Gateway();
+    Gateway(const Gateway&) = delete;
+    Gateway& operator=(const Gateway&) = delete;
+
+    unsigned short port() const { return listenPort; }
+    // "https://127.0.0.1:<port>" + path
+    std::string url(const std::string& path) const;
+
+private:
+    void stop();
+
+    TempDir workDir;  // holds the certificate and key
+    boost::process::opstream input;  // the server ends when this closes
+    boost::process::ipstream output;
+    boost::process::child process;
+    unsigned short listenPort = 0;
+};
+
+} // namespace testing_support
