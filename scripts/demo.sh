@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# The main job: builds everything, starts the VPN client stand-in (logged in,
-# component registered with a gateway address), runs signature-check from a
-# directory of its own with a key ready for its "pause", shows its whole
-# console output and ends with its exit status. Everything it makes lives in
-# a temporary directory that is removed at the end.
+# The main job: builds everything, makes a test code-signing CA and signs a
+# small Windows executable as the installer, starts the stand-ins (HTTPS
+# gateway publishing the installer, VPN client logged in with its component
+# pointing at the gateway, checker beside the tool), and runs signature-check
+# twice with a key ready for its "pause": once on the signed installer
+# (VALID), once on a copy with one byte changed (INVALID, still exit 0). It
+# shows the whole console output of both and ends with the first non-zero
+# exit status, else 0. Everything it makes lives in a temporary directory
+# that is removed at the end, and every process it starts is ended.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/.." && pwd)
@@ -34,9 +38,11 @@ wait_for_line() {
 # The stand-in for the Windows registry and kernel objects lives here.
 export WIN32_STANDIN_ROOT="$work/win32"
 
+# The installer, its spoiled copy and the checker's trust anchor.
+bash "$root/standins/checker/make-installer.sh" "$work/signed"
+
 # The gateway publishes the installer over HTTPS on a free loopback port.
 mkdir -p "$work/gateway/com/win"
-head -c 1048576 /dev/urandom > "$work/gateway/com/win/TandrelUD.exe"
 mkfifo "$work/gateway-input"
 python3 "$root/standins/gateway/gateway.py" --workdir "$work" --root "$work/gateway" --exit-on-eof \
     < "$work/gateway-input" > "$work/gateway-output" &
@@ -47,9 +53,8 @@ port=$(sed -n 's/^port //p' "$work/gateway-output")
 
 mkdir -p "$work/tool"
 cp "$build/src/Tools/signature-check/signature-check" "$work/tool/"
-# The checker stand-in arrives with the verdict step; until then an empty
-# file lets the run get past its presence check.
-: > "$work/tool/CheckSign.exe"
+cp "$root/standins/checker/CheckSign.exe" "$work/tool/"
+cp "$work/signed/ca.pem" "$work/tool/CheckSign.ca.pem"
 
 # The VPN client: logged in, its component answering the gateway's address.
 mkfifo "$work/client-input"
@@ -59,13 +64,22 @@ pids+=($!)
 exec 4> "$work/client-input"
 wait_for_line "$work/client-output" ready "the VPN client stand-in"
 
-echo "demo: gateway on https://127.0.0.1:$port, running signature-check in $work/tool"
-echo "----------------------------------------------------------------"
-status=0
-printf '\n' | "$work/tool/signature-check" || status=$?
-echo "----------------------------------------------------------------"
-echo "demo: signature-check exited with status $status"
-for f in "$work"/tool/*/*; do
-    [ -e "$f" ] && echo "demo: left on disk: ${f#$work/tool/} ($(stat -c %s "$f") bytes)"
-done
-exit "$status"
+# Runs the tool with the gateway publishing $2; prints its console and status.
+scenario() {
+    cp "$work/signed/$2" "$work/gateway/com/win/TandrelUD.exe"
+    echo
+    echo "demo: $1 (gateway https://127.0.0.1:$port, tool in $work/tool)"
+    echo "----------------------------------------------------------------"
+    local status=0
+    printf '\n' | "$work/tool/signature-check" || status=$?
+    echo "----------------------------------------------------------------"
+    echo "demo: signature-check exited with status $status"
+    return "$status"
+}
+
+first=0
+second=0
+scenario "the signed installer" TandrelUD.exe || first=$?
+scenario "the installer with one byte changed" tampered.exe || second=$?
+[ "$first" -ne 0 ] && exit "$first"
+exit "$second"

@@ -1,60 +1,13 @@
-// The tool's run through its real binary, against the VPN client stand-in.
-#include "support/Gateway.h"
-#include "support/TestSupport.h"
+// The run's early exits, through the real binary against the VPN client stand-in.
+#include "RunFixture.h"
 
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <fstream>
-#include <memory>
 
 using namespace testing_support;
-
-namespace {
-
-const std::string pausePrompt = "Press any key to continue . . . ";
-
-class Run : public ::testing::Test
-{
-protected:
-    void SetUp() override { installTool(toolDir()); }
-
-    fs::path root() const { return temp.path() / "root"; }
-    fs::path toolDir() const { return temp.path() / "tool"; }
-    fs::path clientDir() const { return temp.path() / "client"; }
-
-    // Starts the VPN client stand-in; it stays logged in while the test runs.
-    void login(std::vector<std::string> options = {})
-    {
-        options.insert(options.begin(), {"--install", clientDir().string()});
-        if (std::find(options.begin(), options.end(), "--address") == options.end())
-            options.insert(options.end(), {"--address", "127.0.0.1", "--port", "8443"});
-        vpn = std::make_unique<VpnClient>(root(), options);
-        ASSERT_TRUE(vpn->ready());
-    }
-
-    ToolResult run(bool mergeStreams = false) { return runTool(toolDir(), root(), mergeStreams); }
-
-    TempDir temp;
-    std::unique_ptr<VpnClient> vpn;
-};
-
-// Whether each of parts occurs in text, in this order.
-bool inOrder(const std::string& text, const std::vector<std::string>& parts)
-{
-    std::size_t at = 0;
-    for (const auto& part : parts) {
-        at = text.find(part, at);
-        if (at == std::string::npos)
-            return false;
-        at += part.size();
-    }
-    return true;
-}
-
-} // namespace
 
 TEST_F(Run, WithoutLoginEndsWithMinusSixAndCreatesNothing)
 {
@@ -182,68 +135,3 @@ TEST_F(Run, UnexpectedFailureEndsWithOneAndDiagnosticsAfterThePause)
 }
 #endif
 
-class RunWithGateway : public Run
-{
-protected:
-    void SetUp() override
-    {
-        Run::SetUp();
-        fs::create_directories(documentRoot() / "com" / "win");
-        std::ofstream((documentRoot() / "com" / "win" / "TandrelUD.exe").string(), std::ios::binary) << installer;
-    }
-
-    fs::path documentRoot() const { return temp.path() / "gateway"; }
-    fs::path hostDir() const { return toolDir() / "127.0.0.1"; }
-    std::string resultPath() const { return (fs::path("127.0.0.1") / "result.txt").string(); }
-
-    // The console output of a run that got through every step.
-    std::string finishedOutput() const
-    {
-        return "Operator Finished\n\n\nThe verification result '" + resultPath() + "' is as follows:\n\n" + pausePrompt
-               + "\n";
-    }
-
-    const std::string installer = std::string(100000, 'i') + "end";
-};
-
-TEST_F(RunWithGateway, DownloadsTheInstallerOverAnEarlierRunsFiles)
-{
-    Gateway gateway(documentRoot());
-    login({"--address", "127.0.0.1", "--port", std::to_string(gateway.port())});
-    fs::create_directories(hostDir());
-    std::ofstream((hostDir() / "result.txt").string()) << "from an earlier run";
-    std::ofstream((hostDir() / "TandrelUD.exe").string()) << std::string(200000, 'o');
-
-    const auto result = run();
-    EXPECT_EQ(0, result.exitCode);
-    EXPECT_EQ("", result.err);
-    const std::string size = std::to_string(installer.size());
-    EXPECT_TRUE(inOrder(result.out, {"Download \"TandrelUD.exe\"\n", "Download progress: " + size + "/" + size + "\r",
-                                     "\n" + finishedOutput()}))
-        << result.out;
-    EXPECT_EQ(result.out.size() - finishedOutput().size(), result.out.rfind(finishedOutput()));
-    EXPECT_EQ(installer, readFile(hostDir() / "TandrelUD.exe"));
-    EXPECT_EQ("", readFile(hostDir() / "result.txt"));
-}
-
-TEST_F(RunWithGateway, ErrorStatusIsStoredAsTheDownload)
-{
-    Gateway gateway(documentRoot(), "404");
-    login({"--address", "127.0.0.1", "--port", std::to_string(gateway.port())});
-
-    const auto result = run();
-    EXPECT_EQ(0, result.exitCode) << result.err;
-    EXPECT_EQ("not found\n", readFile(hostDir() / "TandrelUD.exe"));
-}
-
-TEST_F(RunWithGateway, FailedDownloadEndsWithMinusFourAndAnEmptyResultFile)
-{
-    // Nothing listens on port 1 of the loopback address.
-    login({"--address", "127.0.0.1", "--port", "1"});
-
-    const auto result = run();
-    EXPECT_EQ(exitStatus(-4), result.exitCode);
-    EXPECT_EQ("download '\"TandrelUD.exe\"' failurecurl_category@7 --->>> Couldn't connect to server\n", result.err);
-    EXPECT_EQ("Download \"TandrelUD.exe\"\n\n" + pausePrompt + "\n", result.out);
-    EXPECT_EQ("", readFile(hostDir() / "result.txt"));
-}

@@ -4,6 +4,7 @@
 #include <boost/process.hpp>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/wait.h>
 #endif
 
@@ -83,6 +84,11 @@ VpnClient::VpnClient(const fs::path& root, const std::vector<std::string>& optio
     // Handed down through the environment; Boost 1.74's bp::env reads out of bounds.
     useStandinRoot(root);
     process = bp::child(VPN_CLIENT_PATH, bp::args(options), bp::std_in < input, bp::std_out > output);
+#ifndef _WIN32
+    // Processes started later must not inherit the write end, or the client
+    // never sees its input end.
+    ::fcntl(input.pipe().native_sink(), F_SETFD, FD_CLOEXEC);
+#endif
     std::string line;
     isReady = std::getline(output, line) && line.rfind("ready", 0) == 0;
 }
@@ -105,7 +111,8 @@ void VpnClient::kill()
 #endif
 }
 
-ToolResult runTool(const fs::path& toolDir, const fs::path& root, bool mergeStreams)
+ToolResult runTool(const fs::path& toolDir, const fs::path& root, bool mergeStreams,
+                   const std::function<void()>& whileRunning)
 {
     const fs::path out = toolDir.parent_path() / "tool-stdout.txt";
     const fs::path err = toolDir.parent_path() / "tool-stderr.txt";
@@ -113,15 +120,15 @@ ToolResult runTool(const fs::path& toolDir, const fs::path& root, bool mergeStre
     useStandinRoot(root);
 
     ToolResult result;
-    if (mergeStreams) {
-        bp::child child(tool, bp::std_in < bp::null, (bp::std_out & bp::std_err) > out);
-        result.exitCode = finish(child);
-    } else {
-        bp::child child(tool, bp::std_in < bp::null, bp::std_out > out, bp::std_err > err);
-        result.exitCode = finish(child);
-        result.err = readFile(err);
-    }
+    bp::child child = mergeStreams
+                          ? bp::child(tool, bp::std_in < bp::null, (bp::std_out & bp::std_err) > out)
+                          : bp::child(tool, bp::std_in < bp::null, bp::std_out > out, bp::std_err > err);
+    if (whileRunning)
+        whileRunning();
+    result.exitCode = finish(child);
     result.out = readFile(out);
+    if (!mergeStreams)
+        result.err = readFile(err);
     return result;
 }
 
@@ -131,6 +138,17 @@ void installTool(const fs::path& toolDir, bool withChecker)
     fs::copy_file(TOOL_PATH, toolDir / fs::path(TOOL_PATH).filename(), fs::copy_options::overwrite_existing);
     if (withChecker)
         std::ofstream(toolDir / "CheckSign.exe").put('\0');
+}
+
+void installChecker(const fs::path& toolDir)
+{
+    fs::copy_file(CHECKER_PATH, toolDir / "CheckSign.exe", fs::copy_options::overwrite_existing);
+    fs::copy_file(signedFile("ca.pem"), toolDir / "CheckSign.ca.pem", fs::copy_options::overwrite_existing);
+}
+
+fs::path signedFile(const std::string& name)
+{
+    return fs::path(SIGNED_DIR) / name;
 }
 
 fs::path componentLibrary()

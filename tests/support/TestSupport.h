@@ -4,6 +4,7 @@
 #include <boost/process/child.hpp>
 #include <boost/process/pipe.hpp>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,10 +66,20 @@ struct ToolResult
 
 // Runs the tool copied into toolDir, with the stand-in root, standard input
 // at its end (so "pause" returns at once) and a time limit of 60 s.
-ToolResult runTool(const fs::path& toolDir, const fs::path& root, bool mergeStreams = false);
+// whileRunning, if set, is called once the tool has started.
+ToolResult runTool(const fs::path& toolDir, const fs::path& root, bool mergeStreams = false,
+                   const std::function<void()>& whileRunning = {});
 
-// Installs a copy of the tool into toolDir, optionally with a checker beside it.
+// Installs a copy of the tool into toolDir, optionally with an empty file
+// standing for the checker beside it (enough for runs that end earlier).
 void installTool(const fs::path& toolDir, bool withChecker = true);
+
+// Installs the checker stand-in and its trust anchor beside the tool.
+void installChecker(const fs::path& toolDir);
+
+// A file made by the signing set-up at build time: ca.pem, TandrelUD.exe
+// (signed), tampered.exe, unsigned.exe, wrong-signer.exe.
+fs::path signedFile(const std::string& name);
 
 // The built stand-in libraries.
 fs::path componentLibrary();

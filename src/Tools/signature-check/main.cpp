@@ -27,7 +27,6 @@ namespace fs = boost::filesystem;
 namespace {
 
 const char* const loginMutexName = "Global\\SSLUSR_LOGIN";
-const char* const checkerName = "CheckSign.exe";
 
 // "category@value --->>> message", for std:: and boost:: error codes alike.
 template <class ErrorCode>
@@ -89,8 +88,8 @@ int run()
     tandrel::Url url(serverUrl);
     const fs::path workingDirectory = url.host();
 
-    if (!fs::exists(checkerName)) {
-        std::cerr << "External programs '" << checkerName << "' do not exist" << std::endl;
+    if (!fs::exists(checkerProgram)) {
+        std::cerr << "External programs '" << checkerProgram << "' do not exist" << std::endl;
         return -5;
     }
 
@@ -126,6 +125,7 @@ int run()
             std::cerr << "download '" << fileName << "' failure" << describe(ec) << std::endl;
             return -4;
         }
+        checkDownloadedFile(localTarget, fileName, resultFile);
     }
 
     std::cout << "Operator Finished" << std::endl;

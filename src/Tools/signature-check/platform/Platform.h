@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // The operating-system services the tool needs, in the shape of the Win32
 // calls behind them. PlatformWindows.cpp makes those calls; PlatformLinux.cpp
@@ -36,6 +37,13 @@ bool clsidFromProgId(const wchar_t* progId, Clsid& clsid);
 // False when the key can't be opened, the value is missing, or it does not
 // fit into the buffer.
 bool readClassesRootDefault(const char* key, unsigned char* buffer, std::uint32_t size);
+
+// Starts commandLine (a program name, then blank-separated arguments, no
+// quoting) as CreateProcessA does without an application name, so the
+// program is looked for in this program's directory first; waits for it
+// without a time limit. Returns its exit code, or -1 when no process was
+// obtained. Throws boost::process::process_error when it can't be started.
+int runCommandLine(const std::string& commandLine);
 
 // The console's "pause": prompt, then wait for one key.
 void pause();

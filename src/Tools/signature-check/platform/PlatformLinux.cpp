@@ -4,6 +4,11 @@
 #include "platform/Platform.h"
 #include "platform/StandinStore.h"
 
+#include <boost/filesystem/operations.hpp>
+#include <boost/process/args.hpp>
+#include <boost/process/exe.hpp>
+#include <boost/process/system.hpp>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
@@ -20,6 +25,7 @@
 #include <iostream>
 #include <iterator>
 #include <sstream>
+#include <vector>
 
 namespace platform {
 
@@ -163,6 +169,25 @@ bool readClassesRootDefault(const char* key, unsigned char* buffer, std::uint32_
         return false;
     std::memcpy(buffer, bytes.data(), bytes.size());
     return true;
+}
+
+int runCommandLine(const std::string& commandLine)
+{
+    std::vector<std::string> words;
+    std::istringstream split(commandLine);
+    for (std::string word; split >> word;)
+        words.push_back(word);
+    if (words.empty())
+        return boost::process::system(commandLine);
+
+    boost::filesystem::path program = words.front();
+    words.erase(words.begin());
+    char self[261] = {};
+    moduleFileName(self, sizeof self);
+    const boost::filesystem::path beside = boost::filesystem::path(self).parent_path() / program;
+    if (!program.has_parent_path() && boost::filesystem::exists(beside))
+        program = beside;
+    return boost::process::system(boost::process::exe = program.string(), boost::process::args = words);
 }
 
 void pause()

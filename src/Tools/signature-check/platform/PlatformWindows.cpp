@@ -1,5 +1,7 @@
 #include "platform/Platform.h"
 
+#include <boost/process/system.hpp>
+
 #include <windows.h>
 #include <objbase.h>
 
@@ -51,6 +53,11 @@ bool readClassesRootDefault(const char* key, unsigned char* buffer, std::uint32_
     const LONG result = RegQueryValueExA(handle, nullptr, nullptr, nullptr, buffer, &length);
     RegCloseKey(handle);
     return result == ERROR_SUCCESS;
+}
+
+int runCommandLine(const std::string& commandLine)
+{
+    return boost::process::system(commandLine);
 }
 
 void pause()
