@@ -3,6 +3,8 @@
 //   address=<text>   the gateway address (required)
 //   port=<number>    the gateway port, 0 or absent for none
 //   result=<number>  the function's result, 1 when absent
+//   unterminated=1   fill the whole buffer the caller announced with the
+//                    address, repeated, and no terminating zero
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -47,6 +49,7 @@ COMPONENT_EXPORT std::int32_t GetVPNAddress(char* address, std::int32_t size, st
     std::ifstream config(libraryDirectory() + "/gateway.conf");
     std::string line, host;
     long number = 0, result = 1;
+    bool unterminated = false;
     while (std::getline(config, line)) {
         const auto equals = line.find('=');
         const std::string key = line.substr(0, equals), value = equals == std::string::npos ? "" : line.substr(equals + 1);
@@ -56,12 +59,19 @@ COMPONENT_EXPORT std::int32_t GetVPNAddress(char* address, std::int32_t size, st
             number = std::strtol(value.c_str(), nullptr, 10);
         else if (key == "result")
             result = std::strtol(value.c_str(), nullptr, 10);
+        else if (key == "unterminated")
+            unterminated = value == "1";
     }
     if (host.empty() || size <= 0)
         return 0;
-    const std::size_t length = std::min<std::size_t>(host.size(), static_cast<std::size_t>(size) - 1);
-    std::memcpy(address, host.data(), length);
-    address[length] = '\0';
+    if (unterminated) {
+        for (std::int32_t i = 0; i < size; ++i)
+            address[i] = host[static_cast<std::size_t>(i) % host.size()];
+    } else {
+        const std::size_t length = std::min<std::size_t>(host.size(), static_cast<std::size_t>(size) - 1);
+        std::memcpy(address, host.data(), length);
+        address[length] = '\0';
+    }
     *port = static_cast<std::uint16_t>(number);
     return static_cast<std::int32_t>(result);
 }

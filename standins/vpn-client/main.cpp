@@ -3,11 +3,12 @@
 //
 //   vpn-client --install DIR --address TEXT [--port N] [--result N]
 //              [--component FILE] [--library-path TEXT]
-//              [--register full|progid|none] [--no-login]
+//              [--register full|progid|none] [--no-login] [--unterminated]
 //
 // --component   the library to install (default: TandrelCore beside this program)
 // --library-path  registers this text instead of the installed library's path
 // --register    how much of the COM registration to write
+// --unterminated  the component fills the caller's whole buffer, no terminator
 // It prints "ready" once the session is up.
 #include "Session.h"
 
@@ -44,10 +45,13 @@ int main(int argc, char** argv)
                             + boost::dll::shared_library::suffix().string()},
     };
     bool login = true;
+    bool unterminated = false;
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
         if (name == "--no-login")
             login = false;
+        else if (name == "--unterminated")
+            unterminated = true;
         else if (i + 1 < argc)
             options[name] = argv[++i];
         else
@@ -65,7 +69,8 @@ int main(int argc, char** argv)
         return fail("cannot install " + options["--component"] + ": " + ec.message());
     std::ofstream(install / "gateway.conf") << "address=" << options["--address"] << "\n"
                                             << "port=" << options["--port"] << "\n"
-                                            << "result=" << options["--result"] << "\n";
+                                            << "result=" << options["--result"] << "\n"
+                                            << "unterminated=" << (unterminated ? 1 : 0) << "\n";
 
     const std::string registered = options.count("--library-path") ? options["--library-path"] : library.string();
     const std::string& mode = options["--register"];

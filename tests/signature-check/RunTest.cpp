@@ -135,3 +135,49 @@ TEST_F(Run, UnexpectedFailureEndsWithOneAndDiagnosticsAfterThePause)
 }
 #endif
 
+
+// The gateway address comes from outside the program: whatever it is, the
+// run writes nothing outside its own directory and ends with a clear message.
+TEST_F(Run, HostNamingTheToolsDirectoryOrItsParentIsRefused)
+{
+    for (const std::string host : {".", ".."}) {
+        login({"--address", host});
+        const auto result = run();
+        EXPECT_EQ(exitStatus(-1), result.exitCode) << host;
+        EXPECT_EQ("cann't create directory '" + host + "', generic@22 --->>> Invalid argument\n", result.err);
+        EXPECT_FALSE(fs::exists(toolDir() / "result.txt"));
+        EXPECT_FALSE(fs::exists(temp.path() / "result.txt"));
+        vpn.reset();
+    }
+}
+
+TEST_F(Run, HostTheUrlLibraryRejectsEndsWithOne)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"a/b", "curlu_category@21 --->>> Unknown CURLUE Error\n"},
+        {std::string("a\x01") + "b", "curlu_category@14 --->>> CURLUE_NO_HOST\n"},
+    };
+    for (const auto& [host, message] : cases) {
+        login({"--address", host});
+        const auto result = run();
+        EXPECT_EQ(1, result.exitCode);
+        EXPECT_EQ(message, result.err);
+        EXPECT_EQ(std::vector<fs::path>({toolDir() / "CheckSign.exe", toolDir() / fs::path(TOOL_NAME)}),
+                  [&] {
+                      std::vector<fs::path> entries(fs::directory_iterator(toolDir()), {});
+                      std::sort(entries.begin(), entries.end());
+                      return entries;
+                  }());
+        vpn.reset();
+    }
+}
+
+TEST_F(Run, AddressFillingTheWholeBufferIsCutAtItsSize)
+{
+    // 1,023 characters and no terminator: the tool's buffer keeps one zero.
+    login({"--address", "a", "--unterminated"});
+    const auto result = run();
+    EXPECT_EQ(exitStatus(-1), result.exitCode);
+    EXPECT_EQ(0u, result.err.rfind("cann't create directory '" + std::string(1023, 'a') + "', system@", 0))
+        << result.err;
+}

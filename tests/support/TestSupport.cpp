@@ -118,6 +118,9 @@ ToolResult runTool(const fs::path& toolDir, const fs::path& root, bool mergeStre
     const fs::path err = toolDir.parent_path() / "tool-stderr.txt";
     const fs::path tool = toolDir / fs::path(TOOL_PATH).filename();
     useStandinRoot(root);
+    // Boost.Process opens them without truncating.
+    fs::remove(out);
+    fs::remove(err);
 
     ToolResult result;
     bp::child child = mergeStreams

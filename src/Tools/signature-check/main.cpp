@@ -16,6 +16,7 @@
 #include <boost/exception/diagnostic_information.hpp>
 #include <boost/filesystem.hpp>
 
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -33,6 +34,18 @@ template <class ErrorCode>
 std::string describe(const ErrorCode& ec)
 {
     return std::string(ec.category().name()) + "@" + std::to_string(ec.value()) + " --->>> " + ec.message();
+}
+
+// Whether the gateway's host, which comes from outside the program, can name
+// the working directory: one path component below the tool's directory. "."
+// or ".." would put the run's files into the tool's directory or above it.
+bool isChildName(const std::string& host)
+{
+    if (host.empty() || host == "." || host == "..")
+        return false;
+    return std::none_of(host.begin(), host.end(), [](unsigned char c) {
+        return c == '/' || c == '\\' || c < 0x20 || c == 0x7f;
+    });
 }
 
 // Performed by the exit guard on every way out of the run.
@@ -94,7 +107,10 @@ int run()
     }
 
     boost::system::error_code ec;
-    fs::create_directory(workingDirectory, ec);
+    if (isChildName(workingDirectory.string()))
+        fs::create_directory(workingDirectory, ec);
+    else
+        ec = boost::system::errc::make_error_code(boost::system::errc::invalid_argument);
     if (ec) {
         std::cerr << "cann't create directory '" << url.host() << "', " << describe(ec) << std::endl;
         return -1;
