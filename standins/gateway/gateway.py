@@ -32,7 +32,9 @@ CHUNK = len(PATTERN)
 STALL_LIMIT = 300.0  # seconds a stalled response waits for the client to go
 BROKEN_LENGTH = 1000000  # announced length of /stall and /reset
 MAX_BODY = 64 * 1024 * 1024  # largest request body /echo accepts
-FILE_MODES = ("normal", "404", "redirect", "nolength", "empty", "drip", "reset", "stall")
+FILE_MODES = ("normal", "404", "redirect", "nolength", "empty", "drip", "reset", "stall",
+              "close-early", "big-header", "overflow")
+BIG_HEADER = 200 * 1024  # bytes of the header that big-header mode adds
 
 
 def make_certificate(workdir):
@@ -82,7 +84,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def setup(self):
         # Handshake here, in the connection's thread, not in the accept loop.
         self.request.settimeout(30)
-        self.request.do_handshake()
+        if isinstance(self.request, ssl.SSLSocket):
+            self.request.do_handshake()
         self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         super().setup()
 
@@ -125,7 +128,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.close_connection = True
         try:
             self.request.settimeout(2)  # bounds the wait for the peer's close_notify
-            self.request.unwrap()
+            if isinstance(self.request, ssl.SSLSocket):
+                self.request.unwrap()
         except (OSError, ValueError):
             pass
 
@@ -291,6 +295,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.reply(404, b"not found\n")
         if mode == "redirect":
             return self.route_redirect(url, query)
+        if mode == "close-early":
+            return self.close_cleanly()
         path = self.resolve(urllib.parse.unquote(url.path))
         if path is None:
             return self.reply(404, b"not found\n")
@@ -306,6 +312,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             elif mode == "drip":
                 self.start(size)
                 self.send_pieces(pieces(size, 1024), 0.05)
+            elif mode == "big-header":
+                self.reply(200, f.read(), [("X-Big", "a" * BIG_HEADER)])
+            elif mode == "overflow":
+                # Announces half the file, sends all of it.
+                self.start(size // 2)
+                self.send_pieces(pieces(size))
+                self.close_cleanly()
             elif mode in ("reset", "stall"):
                 self.start(size)
                 self.send_pieces(pieces(size // 2))
@@ -349,15 +362,18 @@ def main():
     parser.add_argument("--root", required=True)
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--file-mode", choices=FILE_MODES, default="normal")
+    parser.add_argument("--plain", action="store_true",
+                        help="speak plain HTTP, so a TLS client's handshake fails")
     parser.add_argument("--exit-on-eof", action="store_true",
                         help="stop when standard input reaches its end")
     args = parser.parse_args()
 
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(*make_certificate(args.workdir))
     server = Server(("127.0.0.1", args.port), Handler)
-    server.socket = context.wrap_socket(server.socket, server_side=True,
-                                        do_handshake_on_connect=False)
+    if not args.plain:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(*make_certificate(args.workdir))
+        server.socket = context.wrap_socket(server.socket, server_side=True,
+                                            do_handshake_on_connect=False)
     server.root = os.path.realpath(args.root)
     server.file_mode = args.file_mode
     if args.exit_on_eof:

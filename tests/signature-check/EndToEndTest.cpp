@@ -5,6 +5,7 @@
 #include "support/Gateway.h"
 
 #include <boost/filesystem.hpp>
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -55,12 +56,13 @@ protected:
     }
 
     // Publishes installer as the gateway's TandrelUD.exe and logs in to it.
-    void serve(const std::string& installer, const std::string& fileMode = "normal")
+    void serve(const std::string& installer, const std::string& fileMode = "normal",
+               Gateway::Security security = Gateway::Security::tls)
     {
         fs::copy_file(signedFile(installer), published(), fs::copy_options::overwrite_existing);
         vpn.reset();
         gateway.reset();
-        gateway = std::make_unique<Gateway>(documentRoot(), fileMode);
+        gateway = std::make_unique<Gateway>(documentRoot(), fileMode, security);
         login({"--address", "127.0.0.1", "--port", std::to_string(gateway->port())});
     }
 
@@ -170,3 +172,76 @@ TEST_F(EndToEnd, CheckerVanishedDuringTheDownloadEndsWithOneAndNoVerdict)
     EXPECT_EQ(std::string::npos, result.out.find("VALID")) << result.out;
     EXPECT_EQ("", readFile(hostDir() / "result.txt"));
 }
+
+struct DownloadFault
+{
+    const char* name;
+    std::string fileMode;  // how the gateway answers; empty: no gateway at all
+    CURLcode code;
+    Gateway::Security security = Gateway::Security::tls;
+};
+
+void PrintTo(const DownloadFault& fault, std::ostream* out)
+{
+    *out << fault.name;
+}
+
+class FailingDownload : public EndToEnd, public ::testing::WithParamInterface<DownloadFault>
+{
+};
+
+// Each ends the run with -4 and libcurl's own code and text, after the
+// download line and before the pause, with nothing in the result file.
+TEST_P(FailingDownload, EndsWithMinusFourAndTheTransfersCode)
+{
+    const DownloadFault& fault = GetParam();
+    if (fault.fileMode.empty())
+        login({"--address", "nosuchhost.invalid"});
+    else
+        serve("TandrelUD.exe", fault.fileMode, fault.security);
+    const std::string host = fault.fileMode.empty() ? "nosuchhost.invalid" : "127.0.0.1";
+
+    const auto result = run();
+    EXPECT_EQ(exitStatus(-4), result.exitCode);
+    EXPECT_EQ("download '\"TandrelUD.exe\"' failurecurl_category@" + std::to_string(fault.code) + " --->>> "
+                  + curl_easy_strerror(fault.code) + "\n",
+              result.err);
+    EXPECT_EQ(0u, result.out.rfind("Download \"TandrelUD.exe\"\n", 0)) << result.out;
+    EXPECT_TRUE(inOrder(result.out, {"\n" + pausePrompt + "\n"})) << result.out;
+    EXPECT_EQ("", readFile(toolDir() / host / "result.txt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EndToEnd, FailingDownload,
+    ::testing::Values(DownloadFault{"ResetMidBody", "reset", CURLE_RECV_ERROR},
+                      DownloadFault{"ClosedBeforeAnyByte", "close-early", CURLE_GOT_NOTHING},
+                      DownloadFault{"HeaderBlockOverHundredKilobytes", "big-header", CURLE_OUT_OF_MEMORY},
+                      DownloadFault{"TlsHandshakeFails", "normal", CURLE_SSL_CONNECT_ERROR, Gateway::Security::plain},
+                      DownloadFault{"UnresolvableHost", "", CURLE_COULDNT_RESOLVE_HOST},
+                      DownloadFault{"StalledAfterHalf", "stall", CURLE_OPERATION_TIMEDOUT}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(EndToEnd, BodyLongerThanAnnouncedIsCutAtTheAnnouncedLength)
+{
+    serve("TandrelUD.exe", "overflow");
+    const auto result = run();
+
+    EXPECT_EQ(0, result.exitCode);
+    EXPECT_EQ(verdictLine("INVALID"), result.err);
+    EXPECT_EQ(readFile(published()).substr(0, fs::file_size(published()) / 2), readFile(hostDir() / "TandrelUD.exe"));
+}
+
+#ifndef _WIN32
+TEST_F(EndToEnd, FullDiskEndsWithMinusFourAndAWriteError)
+{
+    serve("TandrelUD.exe");
+    fs::create_directories(hostDir());
+    fs::create_symlink("/dev/full", hostDir() / "TandrelUD.exe");
+
+    const auto result = run();
+    EXPECT_EQ(exitStatus(-4), result.exitCode);
+    EXPECT_EQ(std::string("download '\"TandrelUD.exe\"' failurecurl_category@23 --->>> ")
+                  + curl_easy_strerror(CURLE_WRITE_ERROR) + "\n",
+              result.err);
+}
+#endif

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <future>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace bp = boost::process;
 
@@ -43,9 +45,10 @@ unsigned short parsePort(const std::string& line)
 
 } // namespace
 
-Gateway::Gateway(const boost::filesystem::path& documentRoot, const std::string& fileMode)
+Gateway::Gateway(const boost::filesystem::path& documentRoot, const std::string& fileMode, Security security)
     : process(python(), GATEWAY_SCRIPT, "--workdir", workDir.path().string(), "--root",
               documentRoot.string(), "--file-mode", fileMode, "--exit-on-eof",
+              bp::args(security == Security::plain ? std::vector<std::string>{"--plain"} : std::vector<std::string>{}),
               bp::std_in < input, bp::std_out > output)
 {
 #ifndef _WIN32

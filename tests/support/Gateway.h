@@ -13,11 +13,16 @@ namespace testing_support {
 // The HTTPS gateway stand-in, run as a child process on 127.0.0.1 with a
 // certificate made at start; killed by PID and reaped when the object goes.
 // fileMode chooses how it answers requests for files under documentRoot
-// (normal, 404, redirect, nolength, empty, drip, reset, stall).
+// (normal, 404, redirect, nolength, empty, drip, reset, stall, close-early,
+// big-header, overflow). A plain gateway speaks HTTP without TLS, so a
+// client's TLS handshake with it fails.
 class Gateway
 {
 public:
-    explicit Gateway(const boost::filesystem::path& documentRoot, const std::string& fileMode = "normal");
+    enum class Security { tls, plain };
+
+    explicit Gateway(const boost::filesystem::path& documentRoot, const std::string& fileMode = "normal",
+                     Security security = Security::tls);
     ~Gateway();
     Gateway(const Gateway&) = delete;
     Gateway& operator=(const Gateway&) = delete;
