@@ -8,7 +8,7 @@ packages=(
     libcurl4-openssl-dev
     libboost-dev libboost-filesystem-dev libboost-system-dev
     googletest libgtest-dev
-    openssl osslsigncode curl python3
+    openssl osslsigncode curl python3 valgrind
 )
 
 missing=()
