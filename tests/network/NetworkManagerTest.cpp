@@ -91,37 +91,29 @@ TEST(NetworkManager, DefaultTimeoutIgnoresZero)
     EXPECT_EQ(-5, manager->timeout());
 }
 
-TEST(NetworkManager, StopWithoutWorkerReturnsAtOnce)
+TEST(NetworkManager, StopReturnsWithoutWorkerAndWhenRepeated)
 {
-    const auto manager = NetworkManager::create();
-    EXPECT_TRUE(endsWithin(std::chrono::seconds(20), [manager] { manager->stop(); }));
-}
+    const auto idle = NetworkManager::create();
+    EXPECT_TRUE(endsWithin(std::chrono::seconds(20), [idle] { idle->stop(); }));
 
-TEST(NetworkManager, StopTwiceOnRunningManagerReturns)
-{
-    const auto manager = NetworkManager::create();
-    const auto request = NetworkRequest::create(manager); // launches the worker
-    EXPECT_TRUE(endsWithin(std::chrono::seconds(20), [manager] {
-        manager->stop();
-        manager->stop();
+    const auto running = NetworkManager::create();
+    const auto request = NetworkRequest::create(running); // launches the worker
+    EXPECT_TRUE(endsWithin(std::chrono::seconds(20), [running] {
+        running->stop();
+        running->stop();
     }));
 }
 
-TEST_F(ClearCookies, MissingFileIsReportedOnlyWhenAsked)
+TEST_F(ClearCookies, DeletesFileAndReportsMissingOneOnlyWhenAsked)
 {
     EXPECT_FALSE(NetworkManager::clearCookies(nullptr));
-
     std::error_code ec;
     EXPECT_FALSE(NetworkManager::clearCookies(&ec));
     EXPECT_EQ(std::error_code(ENOENT, std::generic_category()), ec);
-}
 
-TEST_F(ClearCookies, DeletesFileAndLeavesCodeAlone)
-{
     std::ofstream(tandrel::cookieFileName) << "# cookies\n";
     ASSERT_TRUE(fs::exists(dir.path() / "Cookies.txt"));
-
-    std::error_code ec(EACCES, std::generic_category());
+    ec = std::error_code(EACCES, std::generic_category());
     EXPECT_TRUE(NetworkManager::clearCookies(&ec));
     EXPECT_FALSE(fs::exists(dir.path() / "Cookies.txt"));
     EXPECT_EQ(std::error_code(EACCES, std::generic_category()), ec);

@@ -78,15 +78,8 @@ TEST(NetworkRequest, SetHeadersReplacesDefaultsAndHeadersEditsInPlace)
     auto request = NetworkRequest::create(NetworkManager::create());
 
     request->headers().setHeader("content-type", "text/plain");
-    EXPECT_EQ("request:\n"
-              "header:\n"
-              "Content-Type: application/x-www-form-urlencoded\n"
-              "User-Agent: QMXClientType\n"
-              "content-type: text/plain\n"
-              "NetworkOptions:\n"
-              "enableSendCookies:true\n"
-              "enableRecvCookies:false\n",
-              request->toString());
+    EXPECT_EQ("content-type: text/plain", request->headers().headerLines().back());
+    EXPECT_NE(std::string::npos, request->toString().find("User-Agent: QMXClientType\ncontent-type: text/plain\n"));
 
     request->setHeaders(NetworkHeaders());
     EXPECT_TRUE(request->headers().headerLines().empty());

@@ -134,25 +134,26 @@ std::shared_ptr<NetworkReply> NetworkRequestPrivate::createFileReply(const Url& 
 
 void NetworkRequestPrivate::setupTransfer(CURL* handle, const std::string& url, NetworkReplyPrivate* reply)
 {
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, reply);
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &NetworkReplyPrivate::bodySink);
-    curl_easy_setopt(handle, CURLOPT_HEADERDATA, reply);
-    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &NetworkReplyPrivate::headerSink);
-    curl_easy_setopt(handle, CURLOPT_HEADER, 0L);
+    setupSinks(handle, reply, &NetworkReplyPrivate::bodySink);
     setupCommon(handle, url, reply, false);
 }
 
 void NetworkRequestPrivate::setupFileTransfer(CURL* handle, const std::string& url, NetworkReplyPrivate* reply)
 {
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, reply);
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &NetworkReplyPrivate::fileSink);
-    curl_easy_setopt(handle, CURLOPT_HEADERDATA, reply);
-    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &NetworkReplyPrivate::headerSink);
-    curl_easy_setopt(handle, CURLOPT_HEADER, 0L);
+    setupSinks(handle, reply, &NetworkReplyPrivate::fileSink);
     curl_easy_setopt(handle, CURLOPT_XFERINFODATA, reply);
     curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &NetworkReplyPrivate::progressSink);
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
     setupCommon(handle, url, reply, true);
+}
+
+void NetworkRequestPrivate::setupSinks(CURL* handle, NetworkReplyPrivate* reply, curl_write_callback bodySink)
+{
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, reply);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, bodySink);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, reply);
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &NetworkReplyPrivate::headerSink);
+    curl_easy_setopt(handle, CURLOPT_HEADER, 0L);
 }
 
 void NetworkRequestPrivate::setupCommon(CURL* handle, const std::string& url, NetworkReplyPrivate* reply, bool download)

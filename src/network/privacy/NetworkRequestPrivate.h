@@ -54,6 +54,8 @@ private:
                                                   const ProgressCallback& progress, const CompletionCallback& done);
     void setupTransfer(CURL* handle, const std::string& url, NetworkReplyPrivate* reply);
     void setupFileTransfer(CURL* handle, const std::string& url, NetworkReplyPrivate* reply);
+    // The body and header sinks, bodySink receiving the body.
+    void setupSinks(CURL* handle, NetworkReplyPrivate* reply, curl_write_callback bodySink);
     // The options after the sinks, shared by both kinds of transfer.
     void setupCommon(CURL* handle, const std::string& url, NetworkReplyPrivate* reply, bool download);
     int effectiveTimeout() const;
