@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
@@ -165,4 +166,32 @@ TEST_F(Torture, ManagersReleasedWithTransfersRunningGoOnTheirWorker)
         ASSERT_TRUE(watch.expired()) << "round " << round;
         EXPECT_EQ(4, counter.calls);
     }
+}
+
+TEST_F(Torture, CallbacksStartNewTransfersAndAbortOthers)
+{
+    const auto manager = NetworkManager::create();
+    const auto request = NetworkRequest::create(manager);
+    Counter victim;
+    const auto stalled = request->get(victim.callback(), url("/stall?after=10"));
+
+    // Each completion starts the next transfer, 20 in a row; the first also
+    // aborts the stalled one.
+    std::promise<void> chainDone;
+    std::function<void(int)> start = [&](int left) {
+        request->get(
+            [&, left](const std::error_code&, std::shared_ptr<NetworkReply>) {
+                if (left == 20)
+                    stalled->abort();
+                if (left > 1)
+                    start(left - 1);
+                else
+                    chainDone.set_value();
+            },
+            url("/empty"));
+    };
+    start(20);
+    ASSERT_EQ(std::future_status::ready, chainDone.get_future().wait_for(20s));
+    manager->stop();
+    EXPECT_EQ(0, victim.calls);
 }

@@ -131,14 +131,12 @@ int run()
         const fs::path localTarget = workingDirectory / fileName;
         std::cout << "Download " << fileName << std::endl;
 
-        std::error_code ec;
-        {
-            const auto request = tandrel::NetworkRequest::create(nullptr);
-            request->download(ec, printProgress, url, localTarget.string());
-            std::cout << std::endl;
-        }
-        if (ec) {
-            std::cerr << "download '" << fileName << "' failure" << describe(ec) << std::endl;
+        const auto request = tandrel::NetworkRequest::create(nullptr);
+        std::error_code result;
+        request->download(result, printProgress, url, localTarget.string());
+        std::cout << std::endl;
+        if (result) {
+            std::cerr << "download '" << fileName << "' failure" << describe(result) << std::endl;
             return -4;
         }
         checkDownloadedFile(localTarget, fileName, resultFile);
