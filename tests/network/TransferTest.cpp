@@ -19,6 +19,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -465,4 +466,108 @@ TEST_F(Transfer, DownloadIntoMissingDirectoryFailsWithWriteError)
     EXPECT_EQ(curlError(CURLE_WRITE_ERROR), ec);
     EXPECT_FALSE(fs::exists(path));
     EXPECT_FALSE(fs::exists(target("absent")));
+}
+
+namespace {
+
+// Whether this process holds a descriptor open on file (Linux: /proc/self/fd).
+bool holdsOpen(const fs::path& file)
+{
+    boost::system::error_code ec;
+    const fs::path wanted = fs::canonical(file, ec);
+    if (ec)
+        return false;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        const fs::path target = fs::read_symlink(entry.path(), ec);
+        if (!ec && target == wanted)
+            return true;
+    }
+    return false;
+}
+
+// What a download's completion callback found on disk.
+struct AtCompletion
+{
+    std::error_code ec;
+    std::uintmax_t size = 0;
+    bool open = false;
+};
+
+// Polls until done() holds or limit passes; returns done().
+template <class Done>
+bool eventually(Done done, std::chrono::milliseconds limit = 10s)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    return done();
+}
+
+} // namespace
+
+TEST_F(Transfer, DownloadFileIsWholeAndClosedWhenCompletionRuns)
+{
+    const std::vector<std::pair<std::string, std::uintmax_t>> cases = {
+        {"/payload.bin", payload.size()}, {"/nolength?size=200000", 200000}, {"/empty", 0}};
+    for (const auto& [path, size] : cases) {
+        SCOPED_TRACE(path);
+        const auto file = target("whole.bin");
+        std::promise<AtCompletion> done;
+        request->download(
+            [&done, file](const std::error_code& ec, std::shared_ptr<NetworkReply>) {
+                done.set_value({ec, fs::file_size(file), holdsOpen(file)});
+            },
+            url(path), file.string());
+        auto result = done.get_future();
+        ASSERT_EQ(std::future_status::ready, result.wait_for(20s));
+        const AtCompletion seen = result.get();
+        EXPECT_EQ(ok, seen.ec);
+        EXPECT_EQ(size, seen.size);
+        EXPECT_FALSE(seen.open);
+    }
+}
+
+TEST_F(Transfer, DownloadReachesTheFileAsItArrives)
+{
+    // Four 100-byte pieces 400 ms apart: each is on disk before the next comes.
+    const auto file = target("drip.bin");
+    std::promise<AtCompletion> done;
+    request->download(
+        [&done, file](const std::error_code& ec, std::shared_ptr<NetworkReply>) {
+            done.set_value({ec, fs::file_size(file), holdsOpen(file)});
+        },
+        url("/drip?chunks=4&size=100&interval_ms=400"), file.string());
+    auto result = done.get_future();
+    std::uintmax_t seenWhileRunning = 0;
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (result.wait_for(10ms) != std::future_status::ready && std::chrono::steady_clock::now() < deadline) {
+        const std::uintmax_t size = fs::file_size(file);
+        if (size < 400)
+            seenWhileRunning = std::max(seenWhileRunning, size);
+    }
+    ASSERT_EQ(std::future_status::ready, result.wait_for(0s));
+    EXPECT_GE(seenWhileRunning, 100u) << "no received piece was on disk while the download ran";
+    const AtCompletion seen = result.get();
+    EXPECT_EQ(ok, seen.ec);
+    EXPECT_EQ(400u, seen.size);
+    EXPECT_FALSE(seen.open);
+}
+
+TEST_F(Transfer, InterruptedDownloadKeepsWhatArrivedAndReleasesTheFile)
+{
+    // The server sends 1000 of 1,000,000 announced bytes, then stalls.
+    const auto aborted = target("aborted.bin");
+    const auto reply = request->download(nullptr, url("/stall?after=1000"), aborted.string());
+    ASSERT_TRUE(eventually([&] { return fs::file_size(aborted) == 1000; }));
+    reply->abort();
+    EXPECT_TRUE(eventually([&] { return !holdsOpen(aborted); }));
+    EXPECT_EQ(1000u, fs::file_size(aborted));
+
+    const auto stopped = target("stopped.bin");
+    const auto other = NetworkManager::create();
+    NetworkRequest::create(other)->download(nullptr, url("/stall?after=1000"), stopped.string());
+    ASSERT_TRUE(eventually([&] { return fs::file_size(stopped) == 1000; }));
+    other->stop();
+    EXPECT_FALSE(holdsOpen(stopped));
+    EXPECT_EQ(1000u, fs::file_size(stopped));
 }

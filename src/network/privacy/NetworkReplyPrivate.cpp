@@ -24,6 +24,9 @@ NetworkReplyPrivate::NetworkReplyPrivate(CURL* easyHandle, CompletionCallback do
     , timeout(timeout)
     , startTime(std::chrono::steady_clock::now())
 {
+    // Unbuffered: each chunk reaches the file as it arrives, so the file is
+    // never behind the transfer and closing it has nothing left to write.
+    file.rdbuf()->pubsetbuf(nullptr, 0);
     // The file holds exactly this transfer's bytes; a failure to create it
     // shows at the first write.
     std::ofstream(this->path, std::ios_base::out | std::ios_base::trunc | std::ios_base::binary);
@@ -42,6 +45,9 @@ void NetworkReplyPrivate::adoptHeaderList(curl_slist* list)
 
 void NetworkReplyPrivate::finish()
 {
+    // The download is over: its file is closed before anyone is told.
+    if (file.is_open())
+        file.close();
     if (handle == nullptr)
         return;
     curl_off_t total = 0;
@@ -65,6 +71,8 @@ void NetworkReplyPrivate::cancel()
 
 void NetworkReplyPrivate::discard()
 {
+    if (file.is_open())
+        file.close();
     releaseHandle();
 }
 
@@ -127,11 +135,18 @@ size_t NetworkReplyPrivate::writeFile(const char* data, size_t length)
 {
     // Slide the overall limit forward with every write, so a download that
     // keeps receiving is never cut off, while one that stalls for about
-    // timeout + 1 s ends with CURLE_OPERATION_TIMEDOUT.
+    // timeout + 1 s ends with CURLE_OPERATION_TIMEDOUT. The limit counts
+    // whole seconds: libcurl hears of it only when it moves.
     const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - startTime);
-    timeLimit = static_cast<int>(elapsed.count()) + 1 + timeout;
-    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(timeLimit) * 1000);
+    const int limit = static_cast<int>(elapsed.count()) + 1 + timeout;
+    if (limit != timeLimit || !limitInstalled) {
+        timeLimit = limit;
+        limitInstalled = true;
+        curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(limit) * 1000);
+    }
 
+    // Open from the first write to the end of the transfer (see progressSink);
+    // reopened for appending only if bytes come after it was closed.
     if (!file.is_open())
         file.open(path, std::ios_base::out | std::ios_base::app | std::ios_base::binary);
     file.write(data, static_cast<std::streamsize>(length));
@@ -144,15 +159,13 @@ int NetworkReplyPrivate::progressSink(void* userdata, curl_off_t dltotal, curl_o
     if (reply == nullptr)
         return 0;
     try {
-        // Everything announced has arrived (or nothing is announced yet):
-        // close the file, so it is complete on disk before the completion
-        // callback runs. The next write reopens it for appending.
-        if (dlnow >= dltotal) {
-            if (reply->file.is_open())
-                reply->file.close();
-            else
-                reply->file.setstate(std::ios_base::failbit);
-        }
+        // Everything announced has arrived: the file is complete, close it.
+        // Without an announced length (0) it stays open, rather than being
+        // closed and reopened around every write, until finish() closes it
+        // before the completion callback runs. Writes are unbuffered, so the
+        // file holds every byte received either way.
+        if (dltotal > 0 && dlnow >= dltotal && reply->file.is_open())
+            reply->file.close();
         if (reply->progress && dltotal != 0)
             reply->progress(static_cast<unsigned long long>(dlnow), static_cast<unsigned long long>(dltotal));
     } catch (...) {

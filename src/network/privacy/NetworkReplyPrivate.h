@@ -41,13 +41,14 @@ public:
     void setPostData(const std::string& data) { post = data; }
     std::string& postData() { return post; }
 
-    // Reads status, effective URL and total time, then frees the handle.
-    // Does nothing once the handle is gone.
+    // Closes the download's file; then reads status, effective URL and
+    // total time and frees the handle, unless the handle is gone already.
     void finish();
     // Forgets the completion callback without calling it: the transfer was
     // aborted or dropped. A blocking caller waiting on it then returns.
     void cancel();
-    // Frees the handle without reading anything from it (a dropped transfer).
+    // Closes the download's file and frees the handle without reading
+    // anything from it (a dropped transfer).
     void discard();
 
     int statusCode() const { return status; }
@@ -80,7 +81,10 @@ private:
     std::ofstream file;
     std::shared_ptr<NetworkManager> owner;
     int timeout;
+    // The overall limit in seconds that fileSink last handed to libcurl; until
+    // the first write (limitInstalled false) the set-up's limit applies.
     int timeLimit = 0;
+    bool limitInstalled = false;
     int status = 0;
     std::string effectiveUrl;
     std::int64_t totalMicroseconds = 0;
