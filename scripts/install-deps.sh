@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the Linux build, the tests and the demo need.
+# Installs every Debian package the Linux build, the tests, the demo and the
+# client benchmark (nginx, which it starts itself) need.
 # Runs as root on a fresh Debian 12 machine; packages already present are skipped.
 set -euo pipefail
 
@@ -9,6 +10,7 @@ packages=(
     libboost-dev libboost-filesystem-dev libboost-system-dev
     googletest libgtest-dev
     openssl osslsigncode curl python3 valgrind
+    nginx
 )
 
 missing=()

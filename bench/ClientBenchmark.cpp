@@ -1,0 +1,472 @@
+// Measures the tandrel client against libcurl itself on this machine, side
+// by side in one run, against an nginx of its own on 127.0.0.1 over HTTPS:
+// a large download against the curl command line, a rate-limited download,
+// an idle manager against the old polling loop, many concurrent small GETs
+// and hand-over latency against a plain libcurl multi loop. Prints Markdown
+// tables, then each target with its verdict.
+//
+// Usage: client-benchmark [--quick]
+//   --quick  a 256 MiB large file and fewer rounds, for a first look
+
+#include "Harness.h"
+#include "Roles.h"
+
+#include <boost/filesystem.hpp>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using namespace bench;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Settings
+{
+    std::uintmax_t largeMiB = 1024;
+    std::uintmax_t mediumMiB = 100;
+    int downloadRuns = 5;
+    std::uintmax_t slowMiB = 10;
+    long slowRate = 1 << 20;  // bytes per second: about 10 s for slowMiB
+    int slowRounds = 3;
+    int idleSeconds = 5;
+    int manyCount = 1000;
+    int manyRuns = 3;
+    int latencyCount = 300;
+    int latencyRuns = 2;
+};
+
+double minimum(const std::vector<double>& v)
+{
+    return *std::min_element(v.begin(), v.end());
+}
+
+double maximum(const std::vector<double>& v)
+{
+    return *std::max_element(v.begin(), v.end());
+}
+
+// The middle value; for an even count, the mean of the two middle ones.
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// The "key value" lines a role printed.
+std::map<std::string, std::string> fields(const std::string& output)
+{
+    std::map<std::string, std::string> found;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        const auto space = line.find(' ');
+        if (space != std::string::npos)
+            found[line.substr(0, space)] = line.substr(space + 1);
+    }
+    return found;
+}
+
+double field(const Usage& u, const std::string& key)
+{
+    const auto all = fields(u.output);
+    const auto found = all.find(key);
+    if (found == all.end())
+        throw std::runtime_error("a role did not report " + key + ":\n" + u.output);
+    return std::stod(found->second);
+}
+
+void writePattern(const fs::path& file, std::uintmax_t size)
+{
+    std::string block(1 << 20, '\0');
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<char>((i * 7 + i / 251) % 256);
+    std::ofstream out(file.string(), std::ios::binary);
+    for (std::uintmax_t left = size; left > 0;) {
+        checkInterrupted();
+        const auto n = std::min<std::uintmax_t>(left, block.size());
+        out.write(block.data(), static_cast<std::streamsize>(n));
+        left -= n;
+    }
+    if (!out)
+        throw std::runtime_error("cannot write " + file.string());
+}
+
+// The 1-minute load average of the machine.
+std::string loadAverage()
+{
+    std::ifstream in("/proc/loadavg");
+    std::string oneMinute;
+    in >> oneMinute;
+    return oneMinute.empty() ? "unknown" : oneMinute;
+}
+
+std::string format(const char* pattern, double a)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, a);
+    return text;
+}
+
+std::string pair(const char* pattern, double a, double b)
+{
+    return format(pattern, a) + " / " + format(pattern, b);
+}
+
+class Suite
+{
+public:
+    Suite(const Settings& settings, const fs::path& self, const fs::path& curl)
+        : settings(settings)
+        , self(self)
+        , curl(curl)
+    {
+    }
+
+    void run()
+    {
+        const fs::path www = temp.path() / "www";
+        fs::create_directories(www / "slow");
+        fs::create_directories(out());
+        writePattern(www / "large.bin", settings.largeMiB << 20);
+        writePattern(www / "medium.bin", settings.mediumMiB << 20);
+        writePattern(www / "slow" / "slow.bin", settings.slowMiB << 20);
+        writePattern(www / "small.bin", 1024);
+        nginx = std::make_unique<Nginx>(temp.path() / "nginx", www, settings.slowRate);
+
+        std::printf("client-benchmark: %s over HTTPS on 127.0.0.1; %ld cores online; load average %s at the start. "
+                    "Times are wall clock; CPU is user + system of the whole client process.\n\n",
+                    nginx->version().c_str(), sysconf(_SC_NPROCESSORS_ONLN), loadAverage().c_str());
+        std::fflush(stdout);
+        largeDownloads();
+        slowDownload();
+        idle();
+        manyTransfers();
+        handOver();
+        verdicts();
+        // Other work on the machine shows in the spread between min and median.
+        std::printf("\nLoad average at the end: %s\n", loadAverage().c_str());
+    }
+
+private:
+    struct Target
+    {
+        std::string name;
+        std::string measured;
+        bool met;
+    };
+
+    fs::path out() const { return temp.path() / "out"; }
+
+    Usage role(const std::vector<std::string>& args, std::chrono::milliseconds limit = 180s)
+    {
+        std::vector<std::string> argv{self.string(), "--role"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return bench::run(argv, out() / ("role-" + std::to_string(++children) + ".txt"), limit);
+    }
+
+    // The client's blocking download (a role) or the curl command line, of url into file.
+    std::vector<std::string> downloadCommand(bool tandrel, const std::string& url, const fs::path& file) const
+    {
+        if (tandrel)
+            return {self.string(), "--role", "download", url, file.string()};
+        return {curl.string(), "-sk", "-o", file.string(), url};
+    }
+
+    // One download of name into a fresh file, by the client or by curl; checks the size.
+    Usage download(bool tandrel, const std::string& name, std::uintmax_t size)
+    {
+        const fs::path target = out() / (tandrel ? "tandrel.bin" : "curl.bin");
+        fs::remove(target);
+        const Usage u = bench::run(downloadCommand(tandrel, nginx->url("/" + name), target),
+                                   out() / (tandrel ? "tandrel.txt" : "curl.txt"), 180s);
+        const std::uintmax_t got = fs::file_size(target);
+        fs::remove(target);
+        if (got != size)
+            throw std::runtime_error(name + ": " + std::to_string(got) + " bytes written instead of "
+                                     + std::to_string(size));
+        return u;
+    }
+
+    struct Runs
+    {
+        std::vector<double> wall, cpu, rss;
+        void add(const Usage& u)
+        {
+            wall.push_back(u.wallSeconds);
+            cpu.push_back(u.cpuSeconds);
+            rss.push_back(u.peakRssMiB);
+        }
+    };
+
+    void largeDownloads()
+    {
+        std::printf("### 1. Large download: %d alternating runs each, min / median\n\n", settings.downloadRuns);
+        std::printf("| file | client | wall s | MiB/s | CPU s | peak RSS MiB |\n|---|---|---|---|---|---|\n");
+        std::map<std::uintmax_t, Runs> tandrelRuns, curlRuns;
+        for (const std::uintmax_t mib : {settings.mediumMiB, settings.largeMiB}) {
+            const std::string name = mib == settings.largeMiB ? "large.bin" : "medium.bin";
+            for (int r = 0; r < settings.downloadRuns; ++r) {
+                // Alternates which goes first, so neither always follows the other.
+                for (int turn = 0; turn < 2; ++turn) {
+                    const bool tandrel = (r + turn) % 2 == 0;
+                    (tandrel ? tandrelRuns : curlRuns)[mib].add(download(tandrel, name, mib << 20));
+                }
+            }
+            for (const bool tandrel : {true, false}) {
+                const Runs& runs = (tandrel ? tandrelRuns : curlRuns)[mib];
+                std::printf("| %ju MiB | %s | %s | %s | %s | %s |\n", mib,
+                            tandrel ? "tandrel blocking `download`" : "`curl -sk -o` (reference)",
+                            pair("%.3f", minimum(runs.wall), median(runs.wall)).c_str(),
+                            pair("%.0f", mib / minimum(runs.wall), mib / median(runs.wall)).c_str(),
+                            pair("%.3f", minimum(runs.cpu), median(runs.cpu)).c_str(),
+                            pair("%.1f", minimum(runs.rss), median(runs.rss)).c_str());
+            }
+            std::fflush(stdout);
+        }
+        const Runs& t = tandrelRuns[settings.largeMiB];
+        const Runs& c = curlRuns[settings.largeMiB];
+        const double throughput = minimum(c.wall) / minimum(t.wall);
+        const double throughputMedian = median(c.wall) / median(t.wall);
+        const double cpu = minimum(t.cpu) / minimum(c.cpu);
+        const double cpuMedian = median(t.cpu) / median(c.cpu);
+        const double rssGrowth = maximum(t.rss) - maximum(tandrelRuns[settings.mediumMiB].rss);
+        std::printf("\nRatios tandrel / curl at %ju MiB (min / median): throughput %.3f / %.3f, CPU %.3f / %.3f. "
+                    "Peak RSS of tandrel: %.1f MiB at %ju MiB, %.1f MiB at %ju MiB.\n\n",
+                    settings.largeMiB, throughput, throughputMedian, cpu, cpuMedian,
+                    maximum(tandrelRuns[settings.mediumMiB].rss), settings.mediumMiB, maximum(t.rss),
+                    settings.largeMiB);
+        targets.push_back(
+            {"Large download throughput >= 0.97 x curl", format("%.3f", throughput), throughput >= 0.97});
+        targets.push_back({"Large download CPU <= 1.05 x curl", format("%.3f", cpu), cpu <= 1.05});
+        // "Flat": no more than a page-cache-independent 1 MiB of growth.
+        targets.push_back({"Large download RSS flat (" + std::to_string(settings.mediumMiB) + " MiB vs "
+                               + std::to_string(settings.largeMiB) + " MiB)",
+                           format("%+.1f MiB", rssGrowth), rssGrowth <= 1.0});
+        std::fflush(stdout);
+    }
+
+    void slowDownload()
+    {
+        const double expected = static_cast<double>(settings.slowMiB << 20) / settings.slowRate;
+        std::printf("### 2. Slow download: %ju MiB at %ld KiB/s (about %.0f s), with and without a length; "
+                    "the four transfers side by side, %d rounds, min / median\n\n",
+                    settings.slowMiB, settings.slowRate >> 10, expected, settings.slowRounds);
+        // [chunked][tandrel]
+        Runs runs[2][2];
+        const auto limit = std::chrono::milliseconds(static_cast<long long>(expected * 1000 * 3 + 30000));
+        const auto name = [](int chunked, int tandrel) {
+            return std::string("slow-") + (chunked ? "chunked-" : "") + (tandrel ? "tandrel" : "curl");
+        };
+        for (int r = 0; r < settings.slowRounds; ++r) {
+            // All at once: the rate limit, not the CPU, sets the pace.
+            std::vector<std::unique_ptr<Child>> children;
+            for (int chunked = 0; chunked < 2; ++chunked) {
+                const std::string url = nginx->url(chunked ? "/slow-chunked/slow.bin" : "/slow/slow.bin");
+                for (int tandrel = 0; tandrel < 2; ++tandrel) {
+                    const fs::path file = out() / (name(chunked, tandrel) + ".bin");
+                    children.push_back(std::make_unique<Child>(downloadCommand(tandrel, url, file),
+                                                               out() / (name(chunked, tandrel) + ".txt")));
+                }
+            }
+            for (int chunked = 0; chunked < 2; ++chunked) {
+                for (int tandrel = 0; tandrel < 2; ++tandrel) {
+                    const Usage u = children[chunked * 2 + tandrel]->wait(limit);
+                    const fs::path file = out() / (name(chunked, tandrel) + ".bin");
+                    if (u.status != 0 || fs::file_size(file) != settings.slowMiB << 20)
+                        throw std::runtime_error(name(chunked, tandrel) + " failed: " + u.output);
+                    fs::remove(file);
+                    runs[chunked][tandrel].add(u);
+                }
+            }
+        }
+        std::printf("| response | client | wall s | CPU ms | peak RSS MiB |\n|---|---|---|---|---|\n");
+        for (int chunked = 0; chunked < 2; ++chunked) {
+            for (int tandrel = 1; tandrel >= 0; --tandrel) {
+                const Runs& r = runs[chunked][tandrel];
+                std::vector<double> ms;
+                for (double s : r.cpu)
+                    ms.push_back(s * 1000);
+                std::printf("| %s | %s | %s | %s | %s |\n", chunked ? "chunked, no length" : "with length",
+                            tandrel ? "tandrel blocking `download`" : "`curl -sk -o` (reference)",
+                            pair("%.2f", minimum(r.wall), median(r.wall)).c_str(),
+                            pair("%.0f", minimum(ms), median(ms)).c_str(),
+                            pair("%.1f", minimum(r.rss), median(r.rss)).c_str());
+            }
+        }
+        const double ratio = minimum(runs[0][1].cpu) / minimum(runs[0][0].cpu);
+        const double chunkedRatio = minimum(runs[1][1].cpu) / minimum(runs[1][0].cpu);
+        std::printf("\nCPU ratio tandrel / curl (min / median): with length %.2f / %.2f, chunked %.2f / %.2f\n\n",
+                    ratio, median(runs[0][1].cpu) / median(runs[0][0].cpu), chunkedRatio,
+                    median(runs[1][1].cpu) / median(runs[1][0].cpu));
+        targets.push_back({"Slow download CPU <= 1.5 x curl (with length)", format("%.2f", ratio), ratio <= 1.5});
+        targets.push_back(
+            {"Slow download CPU <= 1.5 x curl (chunked)", format("%.2f", chunkedRatio), chunkedRatio <= 1.5});
+        std::fflush(stdout);
+    }
+
+    void idle()
+    {
+        std::printf("### 3. Idle: a process whose manager served one GET, then idles for %d s\n\n",
+                    settings.idleSeconds);
+        Child a({self.string(), "--role", "idle", nginx->url("/small.bin"), std::to_string(settings.idleSeconds)},
+                out() / "idle.txt");
+        Child b({self.string(), "--role", "old-loop-idle", std::to_string(settings.idleSeconds)},
+                out() / "old-loop.txt");
+        const auto limit = std::chrono::seconds(settings.idleSeconds + 60);
+        const Usage ua = a.wait(limit);
+        const Usage ub = b.wait(limit);
+        if (ua.status != 0 || ub.status != 0)
+            throw std::runtime_error("idle roles failed: " + ua.output + ub.output);
+        std::printf("| process | CPU %% of a core | context switches/s |\n|---|---|---|\n");
+        std::printf("| tandrel manager (`curl_multi_poll`, woken by `curl_multi_wakeup`) | %.3f | %.1f |\n",
+                    field(ua, "cpu_percent"), field(ua, "switches_per_second"));
+        std::printf("| reference: `curl_multi_perform` + 100 us condition wait, the loop it replaced "
+                    "| %.3f | %.1f |\n\n",
+                    field(ub, "cpu_percent"), field(ub, "switches_per_second"));
+        const double cpu = field(ua, "cpu_percent");
+        targets.push_back({"Idle CPU <= 0.5 % of a core", format("%.3f %%", cpu), cpu <= 0.5});
+        std::fflush(stdout);
+    }
+
+    void manyTransfers()
+    {
+        std::printf("### 4. Many transfers: %d small GETs (1 KiB) started together on one multi handle, each on a "
+                    "connection of its own (the server closes it after the response), %d alternating runs each\n\n",
+                    settings.manyCount, settings.manyRuns);
+        std::vector<double> rate[2], cpu[2];
+        // With keep-alive, transfers started a little later could take over
+        // connections of finished ones, and the side that starts them more
+        // gradually would do fewer TLS handshakes: not the same work.
+        const std::string url = nginx->url("/once/small.bin");
+        for (int r = 0; r < settings.manyRuns; ++r) {
+            for (int turn = 0; turn < 2; ++turn) {
+                const int which = (r + turn) % 2;  // 0: tandrel, 1: raw loop
+                const Usage u = role({which == 0 ? "many" : "raw-many", url, std::to_string(settings.manyCount)});
+                rate[which].push_back(field(u, "completions_per_second"));
+                cpu[which].push_back(u.cpuSeconds);
+            }
+        }
+        std::printf("| client | completions/s (max / median) | CPU s |\n|---|---|---|\n");
+        const char* names[2] = {"tandrel: asynchronous `get` on one manager",
+                                "reference: plain libcurl multi loop (perform + poll)"};
+        for (int i = 0; i < 2; ++i)
+            std::printf("| %s | %s | %s |\n", names[i], pair("%.0f", maximum(rate[i]), median(rate[i])).c_str(),
+                        pair("%.3f", minimum(cpu[i]), median(cpu[i])).c_str());
+        const double ratio = maximum(rate[0]) / maximum(rate[1]);
+        std::printf("\nCompletion-rate ratio tandrel / raw loop (best / median): %.3f / %.3f; "
+                    "CPU ratio %.3f / %.3f\n\n",
+                    ratio, median(rate[0]) / median(rate[1]), minimum(cpu[0]) / minimum(cpu[1]),
+                    median(cpu[0]) / median(cpu[1]));
+        targets.push_back({"Many transfers >= 0.9 x raw multi loop", format("%.3f", ratio), ratio >= 0.9});
+        std::fflush(stdout);
+    }
+
+    void handOver()
+    {
+        std::printf("### 5. Hand-over latency: %d small GETs one after another, %d alternating runs each\n\n",
+                    settings.latencyCount, settings.latencyRuns);
+        std::vector<double> keys[2][4];
+        const char* names[4] = {"first_out_median_us", "first_out_p90_us", "last_in_median_us", "last_in_p90_us"};
+        const std::string url = nginx->url("/small.bin");
+        for (int r = 0; r < settings.latencyRuns; ++r) {
+            for (int turn = 0; turn < 2; ++turn) {
+                const int which = (r + turn) % 2;
+                const Usage u = bench::run({(self.parent_path() / "hand-over-latency").string(),
+                                            which == 0 ? "tandrel" : "raw", url,
+                                            std::to_string(settings.latencyCount)},
+                                           out() / "hand-over.txt", 120s);
+                for (int k = 0; k < 4; ++k)
+                    keys[which][k].push_back(field(u, names[k]));
+            }
+        }
+        std::printf("| client | call to first byte out, us: median / p90 "
+                    "| last byte in to completion, us: median / p90 |\n|---|---|---|\n");
+        const char* clients[2] = {"tandrel: `get`, completion callback on the worker",
+                                  "reference: plain libcurl multi loop on the calling thread"};
+        for (int i = 0; i < 2; ++i)
+            std::printf("| %s | %s | %s |\n", clients[i],
+                        pair("%.0f", median(keys[i][0]), median(keys[i][1])).c_str(),
+                        pair("%.0f", median(keys[i][2]), median(keys[i][3])).c_str());
+        std::printf("\n(median over runs of each run's figure; no target, the reference shows what the hand-over "
+                    "between threads adds)\n\n");
+        std::fflush(stdout);
+    }
+
+    void verdicts()
+    {
+        std::printf("### Targets (ratios from the same run, best run of each side)\n\n"
+                    "| target | measured | |\n|---|---|---|\n");
+        for (const Target& t : targets)
+            std::printf("| %s | %s | %s |\n", t.name.c_str(), t.measured.c_str(), t.met ? "met" : "MISSED");
+        std::fflush(stdout);
+    }
+
+    Settings settings;
+    fs::path self;
+    fs::path curl;
+    TempDir temp;
+    std::unique_ptr<Nginx> nginx;
+    std::vector<Target> targets;
+    int children = 0;
+};
+
+fs::path ownPath()
+{
+    std::vector<char> buffer(4096);
+    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (n <= 0)
+        throw std::runtime_error("cannot read /proc/self/exe");
+    return std::string(buffer.data(), static_cast<std::size_t>(n));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc >= 2 && std::string(argv[1]) == "--role")
+        return runRole(std::vector<std::string>(argv + 2, argv + argc));
+    try {
+        Settings settings;
+        if (argc == 2 && std::string(argv[1]) == "--quick") {
+            settings.largeMiB = 256;
+            settings.downloadRuns = 3;
+            settings.slowMiB = 3;
+            settings.slowRounds = 1;
+            settings.idleSeconds = 2;
+            settings.manyRuns = 1;
+            settings.latencyCount = 100;
+            settings.latencyRuns = 1;
+        } else if (argc != 1) {
+            std::cerr << "usage: client-benchmark [--quick]\n";
+            return 2;
+        }
+        const fs::path curl = findProgram("curl");
+        if (curl.empty())
+            throw std::runtime_error("curl not found on PATH");
+        // 1,000 connections at once need more descriptors than the usual 1,024.
+        rlimit files{};
+        if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+            files.rlim_cur = std::min<rlim_t>(files.rlim_max, 65536);
+            setrlimit(RLIMIT_NOFILE, &files);
+        }
+        catchInterrupts();
+        Suite suite(settings, ownPath(), curl);
+        suite.run();
+        return 0;
+    } catch (const std::exception& e) {
+        std::fflush(stdout);
+        std::cerr << "client-benchmark: " << e.what() << std::endl;
+        return 1;
+    }
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+// The workloads the client benchmark runs in child processes of its own, so
+// that each one's CPU time and peak memory can be read from wait4. Each
+// prints its findings as "key value" lines on standard output.
+
+#include <string>
+#include <vector>
+
+namespace bench {
+
+// args[0] names the role, the rest are its arguments:
+//   download URL PATH         the tandrel client's blocking download with progress
+//   idle URL SECONDS          one get on a manager, then CPU used while it idles
+//   old-loop-idle SECONDS     the same for the old perform + 100 us wait loop
+//   many URL COUNT            COUNT asynchronous gets on one manager at once
+//   raw-many URL COUNT        the same with a plain libcurl multi loop
+// Returns the process exit code.
+int runRole(const std::vector<std::string>& args);
+
+} // namespace bench
