@@ -37,11 +37,11 @@ void drop(NetworkReplyPrivate& reply)
 
 } // namespace
 
+// Without a multi handle (libcurl out of memory) nothing can run: every
+// transfer handed in is cancelled at once (see addReply).
 NetworkManagerPrivate::NetworkManagerPrivate()
     : multiHandle(curl_multi_init())
 {
-    if (multiHandle == nullptr)
-        initError = std::error_code(-2, curl_category());
 }
 
 NetworkManagerPrivate::~NetworkManagerPrivate()

@@ -8,7 +8,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -80,8 +79,6 @@ private:
     std::mutex joinMutex;
     // Set on the worker when the engine's last reference went there.
     bool deleteOnExit = false;
-    // Kept for inspection: -2 in curl_category() when the multi handle could not be made.
-    std::error_code initError;
 };
 
 } // namespace privacy
