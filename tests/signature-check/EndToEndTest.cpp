@@ -32,8 +32,8 @@ std::string finishedRun(const std::string& checkerLine, const std::string& conso
                         const std::string& resultContent)
 {
     return "Download \"TandrelUD.exe\"\n\n" + checkerLine + "\n" + consoleVerdict + "Operator Finished\n\n\n"
-           + "The verification result '" + resultPath + "' is as follows:\n" + resultContent + "\n" + pausePrompt
-           + "\n";
+           + "The verification result '" + resultPath + "' is as follows:\n" + resultContent + "\n"
+           + pauseOutput();
 }
 
 // The output without its progress line, which is rewritten a varying number
@@ -84,8 +84,10 @@ TEST_F(EndToEnd, SignedInstallerIsValid)
     EXPECT_EQ("", result.err);
     EXPECT_EQ(finishedRun("CheckSign: " + target + ": signature valid\n", verdictLine("VALID"), verdictLine("VALID")),
               withoutProgress(result.out, fs::file_size(published())));
-    EXPECT_EQ(verdictLine("VALID"), readFile(hostDir() / "result.txt"));
+    EXPECT_EQ(textMode(verdictLine("VALID")), readFile(hostDir() / "result.txt"));
     EXPECT_EQ(readFile(published()), readFile(hostDir() / "TandrelUD.exe"));
+    EXPECT_NE(std::string::npos, readFile(consoleFile(toolDir())).find(textMode("Operator Finished\n")))
+        << "the console is written in text mode";
 }
 
 class SpoiledInstaller : public EndToEnd, public ::testing::WithParamInterface<std::string>
@@ -101,7 +103,7 @@ TEST_P(SpoiledInstaller, IsInvalidOnTheErrorStreamAndTheRunStillSucceeds)
     EXPECT_EQ(verdictLine("INVALID"), result.err);
     EXPECT_EQ(finishedRun("CheckSign: " + target + ": signature not valid\n", "", verdictLine("INVALID")),
               withoutProgress(result.out, fs::file_size(published())));
-    EXPECT_EQ(verdictLine("INVALID"), readFile(hostDir() / "result.txt"));
+    EXPECT_EQ(textMode(verdictLine("INVALID")), readFile(hostDir() / "result.txt"));
 }
 
 INSTANTIATE_TEST_SUITE_P(EndToEnd, SpoiledInstaller,
@@ -117,7 +119,7 @@ TEST_F(EndToEnd, CheckerOutputComesBetweenTheDownloadAndTheVerdict)
     serve("tampered.exe");
     const auto result = run(true);
     EXPECT_TRUE(inOrder(result.out, {"Download \"TandrelUD.exe\"\n", "\r\n", "CheckSign: ", "\n\n",
-                                     verdictLine("INVALID"), "Operator Finished\n", pausePrompt}))
+                                     verdictLine("INVALID"), "Operator Finished\n", pauseOutput()}))
         << result.out;
 }
 
@@ -135,12 +137,12 @@ TEST_F(EndToEnd, SecondRunReplacesTheInstallerAndTheResult)
 {
     serve("tampered.exe");
     ASSERT_EQ(0, run().exitCode);
-    ASSERT_EQ(verdictLine("INVALID"), readFile(hostDir() / "result.txt"));
+    ASSERT_EQ(textMode(verdictLine("INVALID")), readFile(hostDir() / "result.txt"));
 
     serve("TandrelUD.exe");
     const auto result = run();
     EXPECT_EQ(0, result.exitCode);
-    EXPECT_EQ(verdictLine("VALID"), readFile(hostDir() / "result.txt"));
+    EXPECT_EQ(textMode(verdictLine("VALID")), readFile(hostDir() / "result.txt"));
     EXPECT_EQ(readFile(published()), readFile(hostDir() / "TandrelUD.exe"));
 }
 
@@ -152,7 +154,7 @@ TEST_F(EndToEnd, FailedDownloadEndsWithMinusFourAndAnEmptyResultFile)
 
     EXPECT_EQ(exitStatus(-4), result.exitCode);
     EXPECT_EQ("download '\"TandrelUD.exe\"' failurecurl_category@7 --->>> Couldn't connect to server\n", result.err);
-    EXPECT_EQ("Download \"TandrelUD.exe\"\n\n" + pausePrompt + "\n", result.out);
+    EXPECT_EQ("Download \"TandrelUD.exe\"\n\n" + pauseOutput(), result.out);
     EXPECT_EQ("", readFile(hostDir() / "result.txt"));
 }
 
@@ -168,7 +170,7 @@ TEST_F(EndToEnd, CheckerVanishedDuringTheDownloadEndsWithOneAndNoVerdict)
     });
 
     EXPECT_EQ(1, result.exitCode);
-    EXPECT_TRUE(inOrder(result.out, {"Download \"TandrelUD.exe\"\n", pausePrompt, "process_error"})) << result.out;
+    EXPECT_TRUE(inOrder(result.out, {"Download \"TandrelUD.exe\"\n", pauseOutput(), "process_error"})) << result.out;
     EXPECT_EQ(std::string::npos, result.out.find("VALID")) << result.out;
     EXPECT_EQ("", readFile(hostDir() / "result.txt"));
 }
@@ -195,6 +197,8 @@ class FailingDownload : public EndToEnd, public ::testing::WithParamInterface<Do
 TEST_P(FailingDownload, EndsWithMinusFourAndTheTransfersCode)
 {
     const DownloadFault& fault = GetParam();
+    if (fault.fileMode == "close-early" && underWine())
+        GTEST_SKIP() << wineCloseNotifyGap;
     if (fault.fileMode.empty())
         login({"--address", "nosuchhost.invalid"});
     else
@@ -207,7 +211,7 @@ TEST_P(FailingDownload, EndsWithMinusFourAndTheTransfersCode)
                   + curl_easy_strerror(fault.code) + "\n",
               result.err);
     EXPECT_EQ(0u, result.out.rfind("Download \"TandrelUD.exe\"\n", 0)) << result.out;
-    EXPECT_TRUE(inOrder(result.out, {"\n" + pausePrompt + "\n"})) << result.out;
+    EXPECT_TRUE(inOrder(result.out, {"\n" + pauseOutput()})) << result.out;
     EXPECT_EQ("", readFile(toolDir() / host / "result.txt"));
 }
 

@@ -14,8 +14,6 @@
 // against the VPN client stand-in.
 namespace testing_support {
 
-inline const std::string pausePrompt = "Press any key to continue . . . ";
-
 class Run : public ::testing::Test
 {
 protected:

@@ -13,7 +13,7 @@ TEST_F(Run, WithoutLoginEndsWithMinusSixAndCreatesNothing)
 {
     const auto result = run(true);
     EXPECT_EQ(exitStatus(-6), result.exitCode);
-    EXPECT_TRUE(inOrder(result.out, {"Please login first\n", pausePrompt})) << result.out;
+    EXPECT_TRUE(inOrder(result.out, {"Please login first\n", pauseOutput()})) << result.out;
 
     std::vector<std::string> entries;
     for (const auto& entry : fs::directory_iterator(toolDir()))
@@ -27,7 +27,7 @@ TEST_F(Run, ErrorExitWritesToErrorStreamAndPausesAfterwards)
 {
     const auto result = run();
     EXPECT_EQ("Please login first\n", result.err);
-    EXPECT_EQ(pausePrompt + "\n", result.out);
+    EXPECT_EQ(pauseOutput(), result.out);
 }
 
 struct LookupFailure
@@ -119,7 +119,7 @@ TEST_F(Run, RejectedHostEndsWithOneAfterThePause)
     login({"--address", "no such host"});
     const auto result = run(true);
     EXPECT_EQ(1, result.exitCode);
-    EXPECT_TRUE(inOrder(result.out, {pausePrompt, "\ncurlu_category@", " --->>> "})) << result.out;
+    EXPECT_TRUE(inOrder(result.out, {pauseOutput(), "curlu_category@", " --->>> "})) << result.out;
 }
 
 #ifndef _WIN32
@@ -131,7 +131,7 @@ TEST_F(Run, UnexpectedFailureEndsWithOneAndDiagnosticsAfterThePause)
     login();
     const auto result = run(true);
     EXPECT_EQ(1, result.exitCode);
-    EXPECT_TRUE(inOrder(result.out, {pausePrompt, "\n", "filesystem_error", "CheckSign.exe"})) << result.out;
+    EXPECT_TRUE(inOrder(result.out, {pauseOutput(), "filesystem_error", "CheckSign.exe"})) << result.out;
 }
 #endif
 

@@ -6,7 +6,13 @@
 #include <boost/process/child.hpp>
 #include <boost/process/pipe.hpp>
 
+#include <memory>
 #include <string>
+#include <vector>
+
+#ifdef _WIN32
+class UnixProcess;
+#endif
 
 namespace testing_support {
 
@@ -32,12 +38,19 @@ public:
     std::string url(const std::string& path) const;
 
 private:
+    // Starts the server script with arguments; its first line, or empty
+    // when it ended or timedOut before writing one.
+    std::string start(const std::vector<std::string>& arguments, bool& timedOut);
     void stop();
 
     TempDir workDir;  // holds the certificate and key
+#ifdef _WIN32
+    std::unique_ptr<UnixProcess> server;  // python3 on the Linux side of Wine
+#else
     boost::process::opstream input;  // the server ends when this closes
     boost::process::ipstream output;
     boost::process::child process;
+#endif
     unsigned short listenPort = 0;
 };
 

@@ -3,7 +3,9 @@
 #include <boost/filesystem.hpp>
 #include <boost/process.hpp>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/wait.h>
 #endif
@@ -37,7 +39,25 @@ bool waitBounded(bp::child& child, std::chrono::milliseconds limit)
     return true;
 }
 
-// Waits a bounded time, then ends the process.
+
+// Console text as the tests compare it: a Windows program's text-mode
+// output has CR LF line ends.
+std::string consoleText(const std::string& raw)
+{
+#ifdef _WIN32
+    std::string text;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (!(raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n'))
+            text += raw[i];
+    }
+    return text;
+#else
+    return raw;
+#endif
+}
+
+} // namespace
+
 int finish(bp::child& child)
 {
     if (!waitBounded(child, processTimeLimit)) {
@@ -46,8 +66,6 @@ int finish(bp::child& child)
     }
     return child.exit_code();
 }
-
-} // namespace
 
 TempDir::TempDir()
     : dir(fs::temp_directory_path() / fs::unique_path("sigcheck-test-%%%%-%%%%-%%%%"))
@@ -64,7 +82,13 @@ TempDir::~TempDir()
 void useStandinRoot(const fs::path& root)
 {
 #ifdef _WIN32
-    _putenv_s("WIN32_STANDIN_ROOT", root.string().c_str());
+    static fs::path current;
+    if (root != current) {
+        // The keys the VPN client stand-in writes.
+        RegDeleteTreeA(HKEY_CLASSES_ROOT, "TandrelCore.TandrelCoreCom.1");
+        RegDeleteTreeA(HKEY_CLASSES_ROOT, "CLSID\\{7D3B5A6E-2C41-4F8A-9B1D-0E6C5F3A8B24}");
+        current = root;
+    }
 #else
     setenv("WIN32_STANDIN_ROOT", root.c_str(), 1);
 #endif
@@ -77,6 +101,45 @@ int exitStatus(int code)
 #else
     return code & 0xff;
 #endif
+}
+
+const char* const wineCloseNotifyGap = "Wine's Schannel does not report the server's close_notify";
+
+bool underWine()
+{
+#ifdef _WIN32
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
+std::string textMode(const std::string& text)
+{
+#ifdef _WIN32
+    std::string written;
+    for (char c : text)
+        written += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return written;
+#else
+    return text;
+#endif
+}
+
+const std::string& pauseOutput()
+{
+#ifdef _WIN32
+    static const std::string output = [] {
+        TempDir temp;
+        const fs::path file = temp.path() / "pause.txt";
+        bp::child cmd(bp::search_path("cmd"), "/c", "pause", bp::std_in < bp::null, bp::std_out > file);
+        finish(cmd);
+        return consoleText(readFile(file));
+    }();
+#else
+    static const std::string output = "Press any key to continue . . . \n";
+#endif
+    return output;
 }
 
 VpnClient::VpnClient(const fs::path& root, const std::vector<std::string>& options)
@@ -114,7 +177,7 @@ void VpnClient::kill()
 ToolResult runTool(const fs::path& toolDir, const fs::path& root, bool mergeStreams,
                    const std::function<void()>& whileRunning)
 {
-    const fs::path out = toolDir.parent_path() / "tool-stdout.txt";
+    const fs::path out = consoleFile(toolDir);
     const fs::path err = toolDir.parent_path() / "tool-stderr.txt";
     const fs::path tool = toolDir / fs::path(TOOL_PATH).filename();
     useStandinRoot(root);
@@ -129,10 +192,15 @@ ToolResult runTool(const fs::path& toolDir, const fs::path& root, bool mergeStre
     if (whileRunning)
         whileRunning();
     result.exitCode = finish(child);
-    result.out = readFile(out);
+    result.out = consoleText(readFile(out));
     if (!mergeStreams)
-        result.err = readFile(err);
+        result.err = consoleText(readFile(err));
     return result;
+}
+
+fs::path consoleFile(const fs::path& toolDir)
+{
+    return toolDir.parent_path() / "tool-stdout.txt";
 }
 
 void installTool(const fs::path& toolDir, bool withChecker)

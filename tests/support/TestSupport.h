@@ -30,11 +30,36 @@ private:
 
 // Points the Win32 stand-in (Linux) of this process and of the processes it
 // starts at root, so that they see only the mutexes and registry entries of
-// one test.
+// one test. On Windows, where the registry is the machine's, a root not seen
+// before stands for a fresh machine: the VPN client stand-in's registration
+// that earlier tests left is removed.
 void useStandinRoot(const fs::path& root);
 
-// The exit status the operating system reports for a program that returned code.
+// Waits for child at most 60 s and returns its exit code; ends it and
+// throws std::runtime_error when it runs longer.
+int finish(boost::process::child& child);
+
+// The exit status the operating system reports for a program that returned
+// code: its low 8 bits on Linux, the whole 32-bit value on Windows.
 int exitStatus(int code);
+
+// Whether this is a Windows process running under Wine (false on Linux).
+bool underWine();
+
+// Why a test whose server ends a TLS connection with close_notify is skipped
+// under Wine: Wine's Schannel hands the alert on as zero bytes of data
+// instead of SEC_I_CONTEXT_EXPIRED, so libcurl reads on until the TCP close
+// and fails with CURLE_RECV_ERROR, where Windows ends the data there.
+extern const char* const wineCloseNotifyGap;
+
+// The bytes a text-mode output stream writes for text: line ends become
+// CR LF on Windows.
+std::string textMode(const std::string& text);
+
+// What the console's "pause" writes when standard input is at its end: the
+// Linux stand-in's prompt and line end, or on Windows what cmd.exe's pause
+// prints there (its console text, with CR LF read as LF).
+const std::string& pauseOutput();
 
 // The VPN client stand-in, running with the given options and the stand-in
 // root; it is up (registered, logged in) once the constructor returns.
@@ -66,9 +91,14 @@ struct ToolResult
 
 // Runs the tool copied into toolDir, with the stand-in root, standard input
 // at its end (so "pause" returns at once) and a time limit of 60 s.
-// whileRunning, if set, is called once the tool has started.
+// whileRunning, if set, is called once the tool has started. The console
+// text is given with LF line ends; on Windows the raw output (CR LF) stays
+// in consoleFile(toolDir) until the next run.
 ToolResult runTool(const fs::path& toolDir, const fs::path& root, bool mergeStreams = false,
                    const std::function<void()>& whileRunning = {});
+
+// Where runTool keeps the tool's raw standard output.
+fs::path consoleFile(const fs::path& toolDir);
 
 // Installs a copy of the tool into toolDir, optionally with an empty file
 // standing for the checker beside it (enough for runs that end earlier).
