@@ -173,6 +173,7 @@ int many(const std::string& url, int count)
             },
             target);
     }
+    const double issued = secondsSince(start);
     std::unique_lock<std::mutex> lock(mutex);
     if (!allDone.wait_for(lock, transferLimit, [&] { return completed == count; })) {
         std::printf("error only %d of %d completed\n", completed, count);
@@ -181,7 +182,8 @@ int many(const std::string& url, int count)
     }
     lock.unlock();
     const double elapsed = std::chrono::duration<double>(last - start).count();
-    std::printf("failed %d\nseconds %.4f\ncompletions_per_second %.1f\n", failed, elapsed, count / elapsed);
+    std::printf("failed %d\nissue_seconds %.4f\nseconds %.4f\ncompletions_per_second %.1f\n", failed, issued, elapsed,
+                count / elapsed);
     endWorker(*manager);
     return failed == 0 ? 0 : 1;
 }
@@ -199,6 +201,7 @@ int rawMany(const std::string& url, int count)
         transfers.push_back(std::make_unique<RawTransfer>(url, headers));
         curl_multi_add_handle(multi, transfers.back()->handle);
     }
+    const double issued = secondsSince(start);
     const bool finished = drive(multi, count, transferLimit,
                                 [&](RawTransfer& t, CURLcode result) { failed += t.succeeded(result) ? 0 : 1; });
     const double elapsed = secondsSince(start);
@@ -209,7 +212,8 @@ int rawMany(const std::string& url, int count)
         std::printf("error not all transfers completed\n");
         return 1;
     }
-    std::printf("failed %d\nseconds %.4f\ncompletions_per_second %.1f\n", failed, elapsed, count / elapsed);
+    std::printf("failed %d\nissue_seconds %.4f\nseconds %.4f\ncompletions_per_second %.1f\n", failed, issued, elapsed,
+                count / elapsed);
     return failed == 0 ? 0 : 1;
 }
 
