@@ -63,6 +63,8 @@ source_version() { # BINARY-PACKAGE SOURCE-PACKAGE
     [ -n "$version" ] || { log "no version of $2 known to apt (is apt-get update needed?)"; exit 1; }
     echo "$version"
 }
+# Package lists that know nothing of the packages are fetched first.
+apt-cache show --no-all-versions libboost1.81-dev >/dev/null 2>&1 || "${sudo[@]}" apt-get update -qq
 curl_version=$(source_version libcurl4-openssl-dev curl)
 boost_version=$(source_version libboost1.81-dev boost1.81)
 gtest_version=$(dpkg-query -W -f='${Version}' googletest)
@@ -70,13 +72,17 @@ gcc_version=$(dpkg-query -W -f='${Version}' g++-mingw-w64-x86-64-posix)
 key="curl-$curl_version.boost-$boost_version.googletest-$gtest_version.mingw-$gcc_version.r$recipe"
 prefix="$cache/$key"
 
+"${sudo[@]}" mkdir -p "$cache"
+# One build at a time: a second run waits, then finds the first one's result.
+exec 9>"$cache/.lock"
+flock -w 1800 9 || { log "another build held $cache/.lock for 30 minutes"; exit 1; }
+
 if [ -f "$prefix/.complete" ]; then
     log "cached: $prefix"
     echo "$prefix"
     exit 0
 fi
 
-"${sudo[@]}" mkdir -p "$cache"
 work=$(mktemp -d "$cache/.build.XXXXXX")
 staging="$work/prefix"
 src_list=/etc/apt/sources.list.d/signature-check-windows-deps.sources

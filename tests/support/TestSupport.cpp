@@ -39,7 +39,6 @@ bool waitBounded(bp::child& child, std::chrono::milliseconds limit)
     return true;
 }
 
-
 // Console text as the tests compare it: a Windows program's text-mode
 // output has CR LF line ends.
 std::string consoleText(const std::string& raw)
