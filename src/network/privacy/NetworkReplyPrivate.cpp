@@ -93,42 +93,45 @@ std::string NetworkReplyPrivate::toString() const
            + "\nbody:" + content + "\n";
 }
 
-size_t NetworkReplyPrivate::headerSink(char* data, size_t size, size_t count, void* userdata)
+namespace {
+
+// Runs write on the reply behind libcurl's user pointer. A missing reply or
+// anything thrown gives 0, which libcurl turns into its write error: no
+// exception may cross libcurl.
+template <class Write>
+size_t sink(void* userdata, Write write)
 {
     auto* reply = static_cast<NetworkReplyPrivate*>(userdata);
     if (reply == nullptr)
         return 0;
     try {
-        reply->header.append(data, size * count);
-        return size * count;
+        return write(*reply);
     } catch (...) {
         return 0;
     }
+}
+
+} // namespace
+
+size_t NetworkReplyPrivate::headerSink(char* data, size_t size, size_t count, void* userdata)
+{
+    return sink(userdata, [&](NetworkReplyPrivate& reply) {
+        reply.header.append(data, size * count);
+        return size * count;
+    });
 }
 
 size_t NetworkReplyPrivate::bodySink(char* data, size_t size, size_t count, void* userdata)
 {
-    auto* reply = static_cast<NetworkReplyPrivate*>(userdata);
-    if (reply == nullptr)
-        return 0;
-    try {
-        reply->content.append(data, size * count);
+    return sink(userdata, [&](NetworkReplyPrivate& reply) {
+        reply.content.append(data, size * count);
         return size * count;
-    } catch (...) {
-        return 0;
-    }
+    });
 }
 
 size_t NetworkReplyPrivate::fileSink(char* data, size_t size, size_t count, void* userdata)
 {
-    auto* reply = static_cast<NetworkReplyPrivate*>(userdata);
-    if (reply == nullptr)
-        return 0;
-    try {
-        return reply->writeFile(data, size * count);
-    } catch (...) {
-        return 0;
-    }
+    return sink(userdata, [&](NetworkReplyPrivate& reply) { return reply.writeFile(data, size * count); });
 }
 
 size_t NetworkReplyPrivate::writeFile(const char* data, size_t length)
