@@ -1,0 +1,41 @@
+# What `cmake --install` puts where, in three components that are also the
+# three Debian packages (see Packaging.cmake):
+#   runtime  the shared client library
+#   dev      its public headers, the static library, the CMake package and
+#            tandrel.pc, the client's guide and examples
+#   tool     signature-check and its documentation
+include(CMakePackageConfigHelpers)
+
+set(tandrel_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/tandrel)
+set(tandrel_dev_doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/libtandrel-dev)
+
+install(TARGETS ${tandrel_targets} EXPORT tandrelTargets
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+# The private halves stay out: no public header includes them.
+install(FILES ${tandrel_public_headers}
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tandrel/network COMPONENT dev)
+
+install(EXPORT tandrelTargets NAMESPACE tandrel::
+    DESTINATION ${tandrel_cmake_dir} COMPONENT dev)
+configure_package_config_file(cmake/tandrelConfig.cmake.in
+    ${PROJECT_BINARY_DIR}/tandrelConfig.cmake
+    INSTALL_DESTINATION ${tandrel_cmake_dir})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/tandrelConfigVersion.cmake
+    COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/tandrelConfig.cmake ${PROJECT_BINARY_DIR}/tandrelConfigVersion.cmake
+    DESTINATION ${tandrel_cmake_dir} COMPONENT dev)
+
+set(tandrel_pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+file(RELATIVE_PATH pc_prefix_from_pcdir /${tandrel_pc_dir} /)
+string(REGEX REPLACE "/$" "" pc_prefix_from_pcdir "${pc_prefix_from_pcdir}")
+configure_file(cmake/tandrel.pc.in ${PROJECT_BINARY_DIR}/tandrel.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/tandrel.pc DESTINATION ${tandrel_pc_dir} COMPONENT dev)
+
+install(FILES docs/client.md DESTINATION ${tandrel_dev_doc_dir} COMPONENT dev)
+install(DIRECTORY examples/ DESTINATION ${tandrel_dev_doc_dir}/examples COMPONENT dev)
+
+install(TARGETS signature-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool)
+install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool PATTERN client.md EXCLUDE)

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Builds the Debian packages of the build tree BUILD with cpack, checks
+# their names and dependencies, unpacks them into a temporary root, runs the
+# unpacked tool to its first exit (no logged-in session) and builds the
+# consumer project against the unpacked development files.
+# Usage: debian-packages.sh BUILD
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+build=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+fail() { echo "debian-packages: $*" >&2; exit 1; }
+
+cpack --config "$build/CPackConfig.cmake" -B "$work/packages" >/dev/null
+shopt -s nullglob
+debs=("$work"/packages/*.deb)
+[ ${#debs[@]} = 3 ] || fail "expected 3 packages, cpack made: ${debs[*]##*/}"
+
+# depends PACKAGE PATTERN...: the package's Depends field matches every pattern.
+depends() {
+    local deb field pattern
+    deb=$(echo "$work"/packages/"$1"_*.deb)
+    [ -f "$deb" ] || fail "no package $1"
+    field=$(dpkg-deb -f "$deb" Depends)
+    for pattern in "${@:2}"; do
+        grep -qE "$pattern" <<<"$field" || fail "$1 does not depend on /$pattern/: $field"
+    done
+    dpkg-deb -x "$deb" "$work/root"
+}
+depends libtandrel1 'libcurl4 \(>=' 'libstdc\+\+6'
+depends libtandrel-dev 'libtandrel1 \(= 1\.0\.0\)' 'libcurl4-openssl-dev'
+depends signature-check 'libcurl4 \(>=' 'libboost-filesystem1\.74\.0' 'libstdc\+\+6'
+
+root=$work/root
+set +e
+WIN32_STANDIN_ROOT=$work/machine "$root/usr/bin/signature-check" </dev/null >"$work/out" 2>"$work/err"
+status=$?
+set -e
+[ $status = 250 ] || fail "the unpacked tool ended with $status, not 250 (-6):"$'\n'"$(cat "$work/out" "$work/err")"
+[ "$(cat "$work/err")" = "Please login first" ] || fail "the unpacked tool wrote to stderr: $(cat "$work/err")"
+echo "debian-packages: the unpacked tool ends with -6 without a session"
+
+bash "$here/consume.sh" "$root/usr" "$here/consumer" "$work"
