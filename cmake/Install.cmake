@@ -33,9 +33,10 @@ string(REGEX REPLACE "/$" "" pc_prefix_from_pcdir "${pc_prefix_from_pcdir}")
 configure_file(cmake/tandrel.pc.in ${PROJECT_BINARY_DIR}/tandrel.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/tandrel.pc DESTINATION ${tandrel_pc_dir} COMPONENT dev)
 
-install(FILES docs/client.md DESTINATION ${tandrel_dev_doc_dir} COMPONENT dev)
+# Laid out as in the source tree, so the guide's links to the examples hold.
+install(FILES docs/client.md DESTINATION ${tandrel_dev_doc_dir}/docs COMPONENT dev)
 install(DIRECTORY examples/ DESTINATION ${tandrel_dev_doc_dir}/examples COMPONENT dev)
 
 install(TARGETS signature-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool)
-install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool PATTERN client.md EXCLUDE)
+install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs COMPONENT tool)

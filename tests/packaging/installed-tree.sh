@@ -15,7 +15,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 
 for file in bin/signature-check include/tandrel/network/NetworkRequest.h lib/libtandrel.a \
     lib/libtandrel.so lib/libtandrel.so.1 lib/cmake/tandrel/tandrelConfig.cmake \
-    lib/pkgconfig/tandrel.pc share/doc/signature-check/README.md share/doc/libtandrel-dev/client.md; do
+    lib/pkgconfig/tandrel.pc share/doc/signature-check/README.md share/doc/libtandrel-dev/docs/client.md share/doc/libtandrel-dev/examples/blocking-get.cpp; do
     [ -e "$prefix/$file" ] || fail "missing $file"
 done
 [ ! -e "$prefix/include/tandrel/network/privacy" ] || fail "the private headers were installed"
