@@ -40,7 +40,7 @@ struct Settings
     std::uintmax_t mediumMiB = 100;
     int downloadRuns = 5;
     std::uintmax_t slowMiB = 10;
-    long slowRate = 1 << 20;  // bytes per second: about 10 s for slowMiB
+    long slowRate = 1 << 20; // bytes per second: about 10 s for slowMiB
     int slowRounds = 3;
     int idleSeconds = 5;
     int manyCount = 1000;
@@ -267,8 +267,7 @@ private:
                     settings.largeMiB, listed(throughputs).c_str(), listed(cpus).c_str(),
                     maximum(tandrelRuns[settings.mediumMiB].rss), settings.mediumMiB, maximum(t.rss),
                     settings.largeMiB);
-        targets.push_back(
-            {"Large download throughput >= 0.97 x curl", format("%.3f", throughput), throughput >= 0.97});
+        targets.push_back({"Large download throughput >= 0.97 x curl", format("%.3f", throughput), throughput >= 0.97});
         targets.push_back({"Large download CPU <= 1.05 x curl", format("%.3f", cpu), cpu <= 1.05});
         // "Flat": no more than a page-cache-independent 1 MiB of growth.
         targets.push_back({"Large download RSS flat (" + std::to_string(settings.mediumMiB) + " MiB vs "
@@ -373,7 +372,7 @@ private:
         const std::string url = nginx->url("/once/small.bin");
         for (int r = 0; r < settings.manyRuns; ++r) {
             for (int turn = 0; turn < 2; ++turn) {
-                const int which = (r + turn) % 2;  // 0: tandrel, 1: raw loop
+                const int which = (r + turn) % 2; // 0: tandrel, 1: raw loop
                 const Usage u = role({which == 0 ? "many" : "raw-many", url, std::to_string(settings.manyCount)});
                 rate[which].push_back(field(u, "completions_per_second"));
                 issue[which].push_back(field(u, "issue_seconds") * 1000);
@@ -406,8 +405,7 @@ private:
             for (int turn = 0; turn < 2; ++turn) {
                 const int which = (r + turn) % 2;
                 const Usage u = bench::run({(self.parent_path() / "hand-over-latency").string(),
-                                            which == 0 ? "tandrel" : "raw", url,
-                                            std::to_string(settings.latencyCount)},
+                                            which == 0 ? "tandrel" : "raw", url, std::to_string(settings.latencyCount)},
                                            out() / "hand-over.txt", 120s);
                 for (int k = 0; k < 4; ++k)
                     keys[which][k].push_back(field(u, names[k]));
@@ -418,8 +416,7 @@ private:
         const char* clients[2] = {"tandrel: `get`, completion callback on the worker",
                                   "reference: plain libcurl multi loop on the calling thread"};
         for (int i = 0; i < 2; ++i)
-            std::printf("| %s | %s | %s |\n", clients[i],
-                        pair("%.0f", median(keys[i][0]), median(keys[i][1])).c_str(),
+            std::printf("| %s | %s | %s |\n", clients[i], pair("%.0f", median(keys[i][0]), median(keys[i][1])).c_str(),
                         pair("%.0f", median(keys[i][2]), median(keys[i][3])).c_str());
         std::printf("\n(median over runs of each run's figure; no target, the reference shows what the hand-over "
                     "between threads adds)\n\n");

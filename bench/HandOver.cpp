@@ -37,8 +37,8 @@
 // count: libcurl's wake-up socket pair goes through send and recv too.
 namespace wire {
 
-std::atomic<long long> firstOut{0};  // ns; 0 until the first byte after arm()
-std::atomic<long long> lastIn{0};    // ns of the last recv that returned data
+std::atomic<long long> firstOut{0}; // ns; 0 until the first byte after arm()
+std::atomic<long long> lastIn{0};   // ns of the last recv that returned data
 constexpr int maxFd = 1 << 16;
 std::atomic<bool> tcp[maxFd];
 
@@ -125,8 +125,8 @@ double quantile(std::vector<double> values, double q)
 
 struct Samples
 {
-    std::vector<double> out;  // call to first byte out, us
-    std::vector<double> in;   // last byte in to completion, us
+    std::vector<double> out; // call to first byte out, us
+    std::vector<double> in;  // last byte in to completion, us
 
     // Adds one transfer's times; false if it was not seen on the wire.
     bool add(long long start, long long doneAt)
@@ -165,7 +165,7 @@ int tandrelClient(const std::string& url, int count)
         if (result.wait_for(transferLimit) != std::future_status::ready) {
             std::printf("error transfer %d did not complete\n", i);
             std::fflush(stdout);
-            _exit(1);  // the manager cannot stop cleanly with a transfer stuck in it
+            _exit(1); // the manager cannot stop cleanly with a transfer stuck in it
         }
         const auto [good, doneAt] = result.get();
         if (!good || !samples.add(start, doneAt)) {

@@ -91,10 +91,10 @@ double seconds(Clock::duration d)
 
 void catchInterrupts()
 {
-    struct sigaction action {};
+    struct sigaction action = {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: a wait in poll returns EINTR
+    action.sa_flags = 0; // no SA_RESTART: a wait in poll returns EINTR
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
@@ -277,6 +277,8 @@ bool Nginx::start(const fs::path& dir, const fs::path& documentRoot, long slowRa
 {
     port = freePort();
     std::ostringstream conf;
+    // The configuration file's own layout, line by line.
+    // clang-format off
     conf << "daemon off;\n"
             "master_process on;\n"
             "worker_processes 1;\n"
@@ -312,13 +314,14 @@ bool Nginx::start(const fs::path& dir, const fs::path& documentRoot, long slowRa
             "        location = /.tail { alias " << (dir / "tail").string() << "; }\n"
             "    }\n"
             "}\n";
+    // clang-format on
     fs::create_directories(dir / "tmp");
     writeText(dir / "tail", "");
     writeText(dir / "nginx.conf", conf.str());
-    master = std::make_unique<Child>(
-        std::vector<std::string>{program.string(), "-p", dir.string() + "/", "-c", (dir / "nginx.conf").string(),
-                                 "-e", (dir / "error.log").string()},
-        dir / "nginx.out", true);
+    master = std::make_unique<Child>(std::vector<std::string>{program.string(), "-p", dir.string() + "/", "-c",
+                                                              (dir / "nginx.conf").string(), "-e",
+                                                              (dir / "error.log").string()},
+                                     dir / "nginx.out", true);
     const auto deadline = Clock::now() + std::chrono::seconds(10);
     while (Clock::now() < deadline) {
         checkInterrupted();
@@ -331,7 +334,7 @@ bool Nginx::start(const fs::path& dir, const fs::path& documentRoot, long slowRa
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    master.reset();  // kills the group
+    master.reset(); // kills the group
     return false;
 }
 

@@ -46,11 +46,11 @@ private:
 // What a finished child used, from wait4.
 struct Usage
 {
-    int status = -1;          // exit code, or -1 when it did not exit normally
-    double wallSeconds = 0;   // from spawn to reaping
-    double cpuSeconds = 0;    // user + system, all its threads
-    double peakRssMiB = 0;    // ru_maxrss
-    std::string output;       // what it wrote to standard output and error
+    int status = -1;        // exit code, or -1 when it did not exit normally
+    double wallSeconds = 0; // from spawn to reaping
+    double cpuSeconds = 0;  // user + system, all its threads
+    double peakRssMiB = 0;  // ru_maxrss
+    std::string output;     // what it wrote to standard output and error
 };
 
 // A child process, started with fork and exec, with standard input from

@@ -178,7 +178,7 @@ int many(const std::string& url, int count)
     if (!allDone.wait_for(lock, transferLimit, [&] { return completed == count; })) {
         std::printf("error only %d of %d completed\n", completed, count);
         std::fflush(stdout);
-        _exit(1);  // the manager cannot be stopped cleanly with transfers stuck in it
+        _exit(1); // the manager cannot be stopped cleanly with transfers stuck in it
     }
     lock.unlock();
     const double elapsed = std::chrono::duration<double>(last - start).count();

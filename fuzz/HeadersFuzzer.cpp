@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size < 1)
         return 0;
-    const std::string name = tandrel::NetworkHeaders::headerName(static_cast<tandrel::HeaderType>(
-        static_cast<std::int8_t>(data[0])));
+    const std::string name = tandrel::NetworkHeaders::headerName(
+        static_cast<tandrel::HeaderType>(static_cast<std::int8_t>(data[0])));
     if (name.empty())
         std::abort();
 

@@ -16,14 +16,14 @@ using Setter = void (tandrel::Url::*)(const std::string&);
 using Getter = std::string (tandrel::Url::*)() const;
 
 const Setter setters[] = {
-    &tandrel::Url::setScheme, &tandrel::Url::setUser, &tandrel::Url::setPassword, &tandrel::Url::setOptions,
-    &tandrel::Url::setHost,   &tandrel::Url::setPort, &tandrel::Url::setPath,     &tandrel::Url::setQuery,
+    &tandrel::Url::setScheme,   &tandrel::Url::setUser,   &tandrel::Url::setPassword, &tandrel::Url::setOptions,
+    &tandrel::Url::setHost,     &tandrel::Url::setPort,   &tandrel::Url::setPath,     &tandrel::Url::setQuery,
     &tandrel::Url::setFragment, &tandrel::Url::setZoneId, &tandrel::Url::setUrl,
 };
 const Getter getters[] = {
-    &tandrel::Url::toString, &tandrel::Url::url,  &tandrel::Url::scheme, &tandrel::Url::user,
-    &tandrel::Url::password, &tandrel::Url::options, &tandrel::Url::host, &tandrel::Url::port,
-    &tandrel::Url::path,     &tandrel::Url::query, &tandrel::Url::fragment, &tandrel::Url::zoneId,
+    &tandrel::Url::toString, &tandrel::Url::url,     &tandrel::Url::scheme,   &tandrel::Url::user,
+    &tandrel::Url::password, &tandrel::Url::options, &tandrel::Url::host,     &tandrel::Url::port,
+    &tandrel::Url::path,     &tandrel::Url::query,   &tandrel::Url::fragment, &tandrel::Url::zoneId,
 };
 
 template <class Operation>

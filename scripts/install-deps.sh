@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs every Debian package the Linux build, the tests, the demo and the
-# client benchmark (nginx, which it starts itself) need.
+# Installs every Debian package the Linux build, the tests (packaging ones
+# included: cpack's dpkg-shlibdeps, pkg-config), the format check, the demo
+# and the client benchmark (nginx, which it starts itself) need.
 # Runs as root on a fresh Debian 12 machine; packages already present are skipped.
 set -euo pipefail
 
 packages=(
-    build-essential cmake pkg-config
+    build-essential cmake pkg-config dpkg-dev clang-format
     libcurl4-openssl-dev
     libboost-dev libboost-filesystem-dev libboost-system-dev
     googletest libgtest-dev

@@ -8,9 +8,20 @@ namespace {
 
 // Indexed by HeaderType.
 const char* const names[] = {
-    "Content-Type",       "Content-Length", "Location",          "Last-Modified", "Cookie",
-    "Set-Cookie",         "Content-Disposition", "User-Agent",   "Server",        "If-Modified-Since",
-    "ETag",               "If-Match",       "If-None-Match",     "Transfer-Encoding",
+    "Content-Type",
+    "Content-Length",
+    "Location",
+    "Last-Modified",
+    "Cookie",
+    "Set-Cookie",
+    "Content-Disposition",
+    "User-Agent",
+    "Server",
+    "If-Modified-Since",
+    "ETag",
+    "If-Match",
+    "If-None-Match",
+    "Transfer-Encoding",
     "Access-Control-Allow-Origin",
 };
 

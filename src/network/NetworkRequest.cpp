@@ -47,7 +47,7 @@ std::shared_ptr<NetworkReply> waitFor(std::error_code& ec, Start start)
         std::shared_ptr<NetworkReply> reply;
         {
             const CompletionCallback done = [outcome = std::move(outcome)](const std::error_code& code,
-                                                                           std::shared_ptr<NetworkReply>) {
+                                                                           const std::shared_ptr<NetworkReply>&) {
                 outcome->settle(code);
             };
             reply = start(done);
@@ -164,9 +164,8 @@ std::shared_ptr<NetworkReply> NetworkRequest::download(std::error_code& ec, cons
     return waitFor(ec, [&](const CompletionCallback& done) { return d->download(nullptr, done, url, path); });
 }
 
-std::shared_ptr<NetworkReply> NetworkRequest::download(const ProgressCallback& progress,
-                                                       const CompletionCallback& done, const Url& url,
-                                                       const std::string& path)
+std::shared_ptr<NetworkReply> NetworkRequest::download(const ProgressCallback& progress, const CompletionCallback& done,
+                                                       const Url& url, const std::string& path)
 {
     return d->download(progress, done, url, path);
 }

@@ -56,6 +56,8 @@ std::string Url::get(CURLUPart part) const
     return text ? std::string(text.get()) : std::string();
 }
 
+// The accessors stay one per line, in setter/getter pairs.
+// clang-format off
 void Url::setUrl(const std::string& text) { set(CURLUPART_URL, text); }
 std::string Url::url() const { return get(CURLUPART_URL); }
 
@@ -92,5 +94,6 @@ std::string Url::fragment() const { return get(CURLUPART_FRAGMENT); }
 
 void Url::setZoneId(const std::string& text) { set(CURLUPART_ZONEID, text); }
 std::string Url::zoneId() const { return get(CURLUPART_ZONEID); }
+// clang-format on
 
 } // namespace tandrel

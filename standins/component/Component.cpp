@@ -52,7 +52,8 @@ COMPONENT_EXPORT std::int32_t GetVPNAddress(char* address, std::int32_t size, st
     bool unterminated = false;
     while (std::getline(config, line)) {
         const auto equals = line.find('=');
-        const std::string key = line.substr(0, equals), value = equals == std::string::npos ? "" : line.substr(equals + 1);
+        const std::string key = line.substr(0, equals),
+                          value = equals == std::string::npos ? "" : line.substr(equals + 1);
         if (key == "address")
             host = value;
         else if (key == "port")

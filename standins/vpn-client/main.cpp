@@ -40,7 +40,9 @@ int fail(const std::string& message)
 int main(int argc, char** argv)
 {
     std::map<std::string, std::string> options = {
-        {"--port", "0"}, {"--result", "1"}, {"--register", "full"},
+        {"--port", "0"},
+        {"--result", "1"},
+        {"--register", "full"},
         {"--component", (boost::dll::program_location().parent_path() / "TandrelCore").string()
                             + boost::dll::shared_library::suffix().string()},
     };

@@ -238,7 +238,7 @@ void UnixProcess::kill()
         return;
     try {
         UnixProcess killer({"kill", "-KILL", pid});
-        killer.mayKill = false;  // a killer that hangs is left, not killed in turn
+        killer.mayKill = false; // a killer that hangs is left, not killed in turn
         std::string ignored;
         killer.wait(ignored, std::chrono::seconds(5));
     } catch (const std::runtime_error&) {

@@ -48,7 +48,7 @@ private:
     // Takes the shell's closing report off the end of the buffer, once the output has ended.
     void takeExitReport();
 
-    unsigned long long input = ~0ull;   // our ends of the sockets (SOCKET values)
+    unsigned long long input = ~0ull; // our ends of the sockets (SOCKET values)
     unsigned long long output = ~0ull;
     std::string buffer;
     std::string pid;

@@ -284,7 +284,10 @@ TEST_F(Engine, LastManagerReferenceMayGoOnWorker)
     // Signals when the reply, and with it the completion callback, is destroyed.
     struct Guard
     {
-        explicit Guard(std::shared_ptr<std::promise<void>> p) : released(std::move(p)) {}
+        explicit Guard(std::shared_ptr<std::promise<void>> p)
+            : released(std::move(p))
+        {
+        }
         ~Guard() { released->set_value(); }
         std::shared_ptr<std::promise<void>> released;
     };

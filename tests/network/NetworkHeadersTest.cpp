@@ -11,9 +11,21 @@ using tandrel::NetworkHeaders;
 TEST(NetworkHeaders, KnownTypesHaveCanonicalNamesAndOthersAreUnknown)
 {
     const char* const names[] = {
-        "Content-Type", "Content-Length", "Location", "Last-Modified", "Cookie",
-        "Set-Cookie", "Content-Disposition", "User-Agent", "Server", "If-Modified-Since",
-        "ETag", "If-Match", "If-None-Match", "Transfer-Encoding", "Access-Control-Allow-Origin",
+        "Content-Type",
+        "Content-Length",
+        "Location",
+        "Last-Modified",
+        "Cookie",
+        "Set-Cookie",
+        "Content-Disposition",
+        "User-Agent",
+        "Server",
+        "If-Modified-Since",
+        "ETag",
+        "If-Match",
+        "If-None-Match",
+        "Transfer-Encoding",
+        "Access-Control-Allow-Origin",
     };
     for (int type = 0; type < 15; ++type)
         EXPECT_EQ(names[type], NetworkHeaders::headerName(static_cast<HeaderType>(type))) << type;

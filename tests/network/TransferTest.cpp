@@ -165,9 +165,9 @@ TEST_F(Transfer, GetKeepsStatusHeadersBodyAndUrlInReply)
     EXPECT_EQ(0u, header.rfind("HTTP/", 0)) << header;
     ASSERT_GE(header.size(), 4u);
     EXPECT_EQ("\r\n\r\n", header.substr(header.size() - 4));
-    EXPECT_EQ("reply:\nurl:" + reply->url() +
-                  "\nstatus code:200 (status code 200 means ok,status code 0 means can not get reply from remote)\n"
-                  "header:" + header + "\nbody:" + hello + "\n",
+    EXPECT_EQ("reply:\nurl:" + reply->url()
+                  + "\nstatus code:200 (status code 200 means ok,status code 0 means can not get reply from remote)\n"
+                  + "header:" + header + "\nbody:" + hello + "\n",
               reply->toString());
 }
 
@@ -514,7 +514,7 @@ TEST_F(Transfer, DownloadFileIsWholeAndClosedWhenCompletionRuns)
     for (const auto& [path, size] : cases) {
         SCOPED_TRACE(path);
         if (path.rfind("/nolength", 0) == 0 && testing_support::underWine())
-            continue;  // testing_support::wineCloseNotifyGap
+            continue; // testing_support::wineCloseNotifyGap
         const auto file = target("whole.bin");
         std::promise<AtCompletion> done;
         request->download(

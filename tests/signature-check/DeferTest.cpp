@@ -12,7 +12,10 @@ namespace {
 class CaptureStderr
 {
 public:
-    CaptureStderr() : saved(std::cerr.rdbuf(text.rdbuf())) {}
+    CaptureStderr()
+        : saved(std::cerr.rdbuf(text.rdbuf()))
+    {
+    }
     ~CaptureStderr() { std::cerr.rdbuf(saved); }
     std::string str() const { return text.str(); }
 
@@ -26,7 +29,9 @@ private:
 TEST(Defer, RunsItsActionOnceOnEveryWayOut)
 {
     int calls = 0;
-    { Defer guard("f.cpp", "f", 1, [&] { ++calls; }); }
+    {
+        Defer guard("f.cpp", "f", 1, [&] { ++calls; });
+    }
     EXPECT_EQ(1, calls);
 
     const auto returnsEarly = [&](bool early) {
@@ -46,27 +51,35 @@ TEST(Defer, RunsItsActionOnceOnEveryWayOut)
         std::runtime_error);
     EXPECT_EQ(3, calls);
 
-    { Defer empty("f.cpp", "f", 1, nullptr); }
+    {
+        Defer empty("f.cpp", "f", 1, nullptr);
+    }
 }
 
 TEST(Defer, ReportsAStandardExceptionWithItsPlace)
 {
     CaptureStderr err;
-    { Defer guard("/src/main.cpp", "main", 63, [] { throw std::runtime_error("x"); }); }
+    {
+        Defer guard("/src/main.cpp", "main", 63, [] { throw std::runtime_error("x"); });
+    }
     EXPECT_EQ("/src/main.cpp:(Function main@63) Exception in Defer: x\n", err.str());
 }
 
 TEST(Defer, ReportsAnyOtherThrownValueAndGoesOn)
 {
     CaptureStderr err;
-    { Defer guard("a.cpp", "g", -2, [] { throw 42; }); }
+    {
+        Defer guard("a.cpp", "g", -2, [] { throw 42; });
+    }
     EXPECT_EQ("a.cpp:(Function g@-2) Unknown Exception in Defer!\n", err.str());
 }
 
 TEST(Defer, UnknownPlaceHasFixedNames)
 {
     CaptureStderr err;
-    { Defer guard(nullptr, nullptr, 7, [] { throw std::logic_error("y"); }); }
+    {
+        Defer guard(nullptr, nullptr, 7, [] { throw std::logic_error("y"); });
+    }
     EXPECT_EQ("Unknown file:(Function Unknown func@7) Exception in Defer: y\n", err.str());
 }
 

@@ -32,8 +32,7 @@ std::string finishedRun(const std::string& checkerLine, const std::string& conso
                         const std::string& resultContent)
 {
     return "Download \"TandrelUD.exe\"\n\n" + checkerLine + "\n" + consoleVerdict + "Operator Finished\n\n\n"
-           + "The verification result '" + resultPath + "' is as follows:\n" + resultContent + "\n"
-           + pauseOutput();
+           + "The verification result '" + resultPath + "' is as follows:\n" + resultContent + "\n" + pauseOutput();
 }
 
 // The output without its progress line, which is rewritten a varying number
@@ -107,8 +106,7 @@ TEST_P(SpoiledInstaller, IsInvalidOnTheErrorStreamAndTheRunStillSucceeds)
 }
 
 INSTANTIATE_TEST_SUITE_P(EndToEnd, SpoiledInstaller,
-                         ::testing::Values("tampered.exe", "unsigned.exe", "wrong-signer.exe"),
-                         [](const auto& info) {
+                         ::testing::Values("tampered.exe", "unsigned.exe", "wrong-signer.exe"), [](const auto& info) {
                              std::string name = info.param.substr(0, info.param.find('.'));
                              name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
                              return name;
@@ -178,7 +176,7 @@ TEST_F(EndToEnd, CheckerVanishedDuringTheDownloadEndsWithOneAndNoVerdict)
 struct DownloadFault
 {
     const char* name;
-    std::string fileMode;  // how the gateway answers; empty: no gateway at all
+    std::string fileMode; // how the gateway answers; empty: no gateway at all
     CURLcode code;
     Gateway::Security security = Gateway::Security::tls;
 };

@@ -59,7 +59,10 @@ TEST_F(Platform, OpeningNeverCreatesTheMutex)
 
 TEST_F(Platform, RegistrationOutlivesTheClientAndIgnoresCase)
 {
-    { VpnClient vpn(root(), client({"--library-path", "C:\\lib.dll"})); ASSERT_TRUE(vpn.ready()); }
+    {
+        VpnClient vpn(root(), client({"--library-path", "C:\\lib.dll"}));
+        ASSERT_TRUE(vpn.ready());
+    }
 
     platform::Clsid clsid{};
     ASSERT_TRUE(platform::clsidFromProgId(L"TandrelCore.TandrelCoreCom.1", clsid));
@@ -71,8 +74,8 @@ TEST_F(Platform, RegistrationOutlivesTheClientAndIgnoresCase)
     EXPECT_FALSE(platform::clsidFromProgId(L"Unknown.ProgId.1", clsid));
 
     unsigned char value[260] = {};
-    ASSERT_TRUE(platform::readClassesRootDefault(
-        "clsid\\{7d3b5a6e-2c41-4f8a-9b1d-0e6c5f3a8b24}\\INPROCSERVER32", value, sizeof value));
+    ASSERT_TRUE(platform::readClassesRootDefault("clsid\\{7d3b5a6e-2c41-4f8a-9b1d-0e6c5f3a8b24}\\INPROCSERVER32", value,
+                                                 sizeof value));
     EXPECT_STREQ("C:\\lib.dll", reinterpret_cast<const char*>(value));
     EXPECT_FALSE(platform::readClassesRootDefault("CLSID\\{7D3B5A6E-2C41-4F8A-9B1D-0E6C5F3A8B24}", value, sizeof value))
         << "a key without a default value";
@@ -86,11 +89,17 @@ TEST_F(Platform, ValueLongerThanTheBufferFailsTheQuery)
     const char* const key = "CLSID\\{7D3B5A6E-2C41-4F8A-9B1D-0E6C5F3A8B24}\\InprocServer32";
     unsigned char value[260];
 
-    { VpnClient vpn(root(), client({"--library-path", fits})); ASSERT_TRUE(vpn.ready()); }
+    {
+        VpnClient vpn(root(), client({"--library-path", fits}));
+        ASSERT_TRUE(vpn.ready());
+    }
     EXPECT_TRUE(platform::readClassesRootDefault(key, value, sizeof value));
     EXPECT_EQ(fits, reinterpret_cast<const char*>(value));
 
-    { VpnClient vpn(root(), client({"--library-path", tooLong})); ASSERT_TRUE(vpn.ready()); }
+    {
+        VpnClient vpn(root(), client({"--library-path", tooLong}));
+        ASSERT_TRUE(vpn.ready());
+    }
     EXPECT_FALSE(platform::readClassesRootDefault(key, value, sizeof value));
 }
 

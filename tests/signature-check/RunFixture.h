@@ -55,5 +55,4 @@ inline bool inOrder(const std::string& text, const std::vector<std::string>& par
     return true;
 }
 
-
 } // namespace testing_support

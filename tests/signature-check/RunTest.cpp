@@ -33,9 +33,9 @@ TEST_F(Run, ErrorExitWritesToErrorStreamAndPausesAfterwards)
 struct LookupFailure
 {
     const char* name;
-    std::vector<std::string> options;  // "@file" stands for that file in the client directory
-    std::string message;               // what the lookup writes first
-    std::string clientFile = {};       // when set, the message ends with this file's path
+    std::vector<std::string> options; // "@file" stands for that file in the client directory
+    std::string message;              // what the lookup writes first
+    std::string clientFile = {};      // when set, the message ends with this file's path
 };
 
 class LookupFails : public Run, public ::testing::WithParamInterface<LookupFailure>
@@ -99,8 +99,8 @@ TEST_F(Run, PlainFileWithTheHostsNameEndsWithMinusOne)
 #else
     const int alreadyExists = EEXIST;
 #endif
-    EXPECT_EQ(0u, result.err.rfind("cann't create directory '127.0.0.1', system@" + std::to_string(alreadyExists)
-                                    + " --->>> ", 0))
+    EXPECT_EQ(0u, result.err.rfind(
+                      "cann't create directory '127.0.0.1', system@" + std::to_string(alreadyExists) + " --->>> ", 0))
         << result.err;
     EXPECT_EQ("in the way", readFile(toolDir() / "127.0.0.1"));
 }
@@ -135,7 +135,6 @@ TEST_F(Run, UnexpectedFailureEndsWithOneAndDiagnosticsAfterThePause)
 }
 #endif
 
-
 // The gateway address comes from outside the program: whatever it is, the
 // run writes nothing outside its own directory and ends with a clear message.
 TEST_F(Run, HostNamingTheToolsDirectoryOrItsParentIsRefused)
@@ -162,12 +161,11 @@ TEST_F(Run, HostTheUrlLibraryRejectsEndsWithOne)
         const auto result = run();
         EXPECT_EQ(1, result.exitCode);
         EXPECT_EQ(message, result.err);
-        EXPECT_EQ(std::vector<fs::path>({toolDir() / "CheckSign.exe", toolDir() / fs::path(TOOL_NAME)}),
-                  [&] {
-                      std::vector<fs::path> entries(fs::directory_iterator(toolDir()), {});
-                      std::sort(entries.begin(), entries.end());
-                      return entries;
-                  }());
+        EXPECT_EQ(std::vector<fs::path>({toolDir() / "CheckSign.exe", toolDir() / fs::path(TOOL_NAME)}), [&] {
+            std::vector<fs::path> entries(fs::directory_iterator(toolDir()), {});
+            std::sort(entries.begin(), entries.end());
+            return entries;
+        }());
         vpn.reset();
     }
 }

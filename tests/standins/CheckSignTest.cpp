@@ -23,7 +23,7 @@ Verdict check(const fs::path& toolDir, const std::vector<std::string>& arguments
 {
     const fs::path out = toolDir.parent_path() / "checker-output.txt";
     bp::child checker(toolDir / "CheckSign.exe", bp::args(arguments), bp::start_dir = toolDir.string(),
-                      bp::std_in < bp::null, (bp::std_out & bp::std_err) > out);
+                      (bp::std_in < bp::null), (bp::std_out & bp::std_err) > out);
     const int exitCode = finish(checker);
     return {exitCode, readFile(out)};
 }

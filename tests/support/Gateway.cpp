@@ -62,8 +62,8 @@ boost::filesystem::path python()
 
 Gateway::Gateway(const boost::filesystem::path& documentRoot, const std::string& fileMode, Security security)
 {
-    std::vector<std::string> arguments = {GATEWAY_SCRIPT, "--workdir", serverPath(workDir.path()), "--root",
-                                          serverPath(documentRoot), "--file-mode", fileMode, "--exit-on-eof"};
+    std::vector<std::string> arguments({GATEWAY_SCRIPT, "--workdir", serverPath(workDir.path()), "--root",
+                                        serverPath(documentRoot), "--file-mode", fileMode, "--exit-on-eof"});
     if (security == Security::plain)
         arguments.push_back("--plain");
 
@@ -71,7 +71,7 @@ Gateway::Gateway(const boost::filesystem::path& documentRoot, const std::string&
     const std::string line = start(arguments, timedOut);
     listenPort = parsePort(line);
     if (listenPort == 0) {
-        stop();  // the destructor does not run when the constructor throws
+        stop(); // the destructor does not run when the constructor throws
         if (timedOut)
             throw std::runtime_error("gateway: no port reported within the time limit");
         if (line.empty())
@@ -113,7 +113,7 @@ void Gateway::stop()
 
 std::string Gateway::start(const std::vector<std::string>& arguments, bool& timedOut)
 {
-    process = bp::child(python(), bp::args(arguments), bp::std_in < input, bp::std_out > output);
+    process = bp::child(python(), bp::args(arguments), (bp::std_in < input), bp::std_out > output);
     // Later children must not inherit our end of its input, or it would
     // outlive this process if the tests crash.
     ::fcntl(input.pipe().native_sink(), F_SETFD, FD_CLOEXEC);
@@ -126,14 +126,14 @@ std::string Gateway::start(const std::vector<std::string>& arguments, bool& time
     });
     timedOut = firstLine.wait_for(startLimit) != std::future_status::ready;
     if (timedOut)
-        stop();  // which ends the read too
+        stop(); // which ends the read too
     return firstLine.get();
 }
 
 void Gateway::stop()
 {
     std::error_code ec;
-    if (!process.running(ec))  // reaps it if it has ended; false once stopped
+    if (!process.running(ec)) // reaps it if it has ended; false once stopped
         return;
     process.terminate(ec);
     // terminate() reaps the process only if it is already gone; wait until it is.

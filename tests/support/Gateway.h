@@ -43,11 +43,11 @@ private:
     std::string start(const std::vector<std::string>& arguments, bool& timedOut);
     void stop();
 
-    TempDir workDir;  // holds the certificate and key
+    TempDir workDir; // holds the certificate and key
 #ifdef _WIN32
-    std::unique_ptr<UnixProcess> server;  // python3 on the Linux side of Wine
+    std::unique_ptr<UnixProcess> server; // python3 on the Linux side of Wine
 #else
-    boost::process::opstream input;  // the server ends when this closes
+    boost::process::opstream input; // the server ends when this closes
     boost::process::ipstream output;
     boost::process::child process;
 #endif

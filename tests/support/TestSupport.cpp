@@ -131,7 +131,7 @@ const std::string& pauseOutput()
     static const std::string output = [] {
         TempDir temp;
         const fs::path file = temp.path() / "pause.txt";
-        bp::child cmd(bp::search_path("cmd"), "/c", "pause", bp::std_in < bp::null, bp::std_out > file);
+        bp::child cmd(bp::search_path("cmd"), "/c", "pause", (bp::std_in < bp::null), bp::std_out > file);
         finish(cmd);
         return consoleText(readFile(file));
     }();
@@ -145,7 +145,7 @@ VpnClient::VpnClient(const fs::path& root, const std::vector<std::string>& optio
 {
     // Handed down through the environment; Boost 1.74's bp::env reads out of bounds.
     useStandinRoot(root);
-    process = bp::child(VPN_CLIENT_PATH, bp::args(options), bp::std_in < input, bp::std_out > output);
+    process = bp::child(VPN_CLIENT_PATH, bp::args(options), (bp::std_in < input), bp::std_out > output);
 #ifndef _WIN32
     // Processes started later must not inherit the write end, or the client
     // never sees its input end.
@@ -185,9 +185,8 @@ ToolResult runTool(const fs::path& toolDir, const fs::path& root, bool mergeStre
     fs::remove(err);
 
     ToolResult result;
-    bp::child child = mergeStreams
-                          ? bp::child(tool, bp::std_in < bp::null, (bp::std_out & bp::std_err) > out)
-                          : bp::child(tool, bp::std_in < bp::null, bp::std_out > out, bp::std_err > err);
+    bp::child child = mergeStreams ? bp::child(tool, (bp::std_in < bp::null), (bp::std_out & bp::std_err) > out)
+                                   : bp::child(tool, (bp::std_in < bp::null), bp::std_out > out, bp::std_err > err);
     if (whileRunning)
         whileRunning();
     result.exitCode = finish(child);

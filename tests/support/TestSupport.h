@@ -85,7 +85,7 @@ private:
 struct ToolResult
 {
     int exitCode = 0;
-    std::string out;  // standard output, or both streams when merged
+    std::string out; // standard output, or both streams when merged
     std::string err;
 };
 

@@ -43,9 +43,8 @@ bool isChildName(const std::string& host)
 {
     if (host.empty() || host == "." || host == "..")
         return false;
-    return std::none_of(host.begin(), host.end(), [](unsigned char c) {
-        return c == '/' || c == '\\' || c < 0x20 || c == 0x7f;
-    });
+    return std::none_of(host.begin(), host.end(),
+                        [](unsigned char c) { return c == '/' || c == '\\' || c < 0x20 || c == 0x7f; });
 }
 
 // Performed by the exit guard on every way out of the run.

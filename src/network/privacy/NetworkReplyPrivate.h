@@ -63,8 +63,7 @@ public:
     static size_t headerSink(char* data, size_t size, size_t count, void* userdata);
     static size_t bodySink(char* data, size_t size, size_t count, void* userdata);
     static size_t fileSink(char* data, size_t size, size_t count, void* userdata);
-    static int progressSink(void* userdata, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
-                            curl_off_t ulnow);
+    static int progressSink(void* userdata, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow);
 
 private:
     size_t writeFile(const char* data, size_t length);

@@ -32,7 +32,7 @@ public:
     NetworkRequestPrivate(const NetworkRequestPrivate&) = delete;
     NetworkRequestPrivate& operator=(const NetworkRequestPrivate&) = delete;
 
-    void setTimeout(int seconds);
+    void setTimeout(int value);
     int timeout() const { return seconds; }
     bool hasTimeout() const { return timeoutSet; }
     void setOptions(const NetworkOptions& options) { cookieOptions = options; }

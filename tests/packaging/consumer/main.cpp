@@ -14,8 +14,8 @@ int main()
     url.setPath("/com/win/TandrelUD.exe");
     std::cout << url.toString() << "\n";
 
-    for (const std::error_code& ec : {std::error_code(28, tandrel::curl_category()),
-                                      std::error_code(3, tandrel::curlu_category())})
+    for (const std::error_code& ec :
+         {std::error_code(28, tandrel::curl_category()), std::error_code(3, tandrel::curlu_category())})
         std::cout << ec.category().name() << "@" << ec.value() << " --->>> " << ec.message() << "\n";
 
     auto manager = tandrel::NetworkManager::create();

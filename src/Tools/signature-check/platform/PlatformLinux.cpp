@@ -141,15 +141,16 @@ bool clsidFromProgId(const wchar_t* progId, Clsid& clsid)
         return false;
 
     const char* s = reinterpret_cast<const char*>(text);
-    if (std::strlen(s) != 38 || s[0] != '{' || s[37] != '}' || s[9] != '-' || s[14] != '-' || s[19] != '-' || s[24] != '-')
+    if (std::strlen(s) != 38 || s[0] != '{' || s[37] != '}' || s[9] != '-' || s[14] != '-' || s[19] != '-'
+        || s[24] != '-')
         return false;
     for (int i = 1; i < 37; ++i) {
         if (i != 9 && i != 14 && i != 19 && i != 24 && !std::isxdigit(static_cast<unsigned char>(s[i])))
             return false;
     }
     unsigned int b[8];
-    std::sscanf(s, "{%8x-%4hx-%4hx-%2x%2x-%2x%2x%2x%2x%2x%2x}", &clsid.data1, &clsid.data2, &clsid.data3,
-                &b[0], &b[1], &b[2], &b[3], &b[4], &b[5], &b[6], &b[7]);
+    std::sscanf(s, "{%8x-%4hx-%4hx-%2x%2x-%2x%2x%2x%2x%2x%2x}", &clsid.data1, &clsid.data2, &clsid.data3, &b[0], &b[1],
+                &b[2], &b[3], &b[4], &b[5], &b[6], &b[7]);
     for (int i = 0; i < 8; ++i)
         clsid.data4[i] = static_cast<std::uint8_t>(b[i]);
     return true;
@@ -167,7 +168,8 @@ bool readClassesRootDefault(const char* key, unsigned char* buffer, std::uint32_
     // Like RegQueryValueExA's ERROR_MORE_DATA: a value that doesn't fit fails.
     if (bytes.size() > size)
         return false;
-    std::memcpy(buffer, bytes.data(), bytes.size());
+    // Raw bytes, as RegQueryValueExA gives them: no terminator is added.
+    std::memcpy(buffer, bytes.data(), bytes.size()); // NOLINT(bugprone-not-null-terminated-result)
     return true;
 }
 
