@@ -36,7 +36,7 @@ std::string NetworkHeaders::headerName(HeaderType type)
 
 void NetworkHeaders::setHeader(const std::string& name, const char* value)
 {
-    headers[name] = value;
+    headers[name] = value != nullptr ? value : "";
 }
 
 std::list<std::string> NetworkHeaders::headerLines() const

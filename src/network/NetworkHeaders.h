@@ -18,6 +18,7 @@ public:
     static std::string headerName(HeaderType type);
 
     // Inserts name with value, or replaces the value of an existing name.
+    // A null value is taken as empty.
     void setHeader(const std::string& name, const char* value);
 
     // One "name: value" line per entry, in map order, without line ends.

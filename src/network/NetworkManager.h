@@ -38,8 +38,11 @@ public:
 
     // Ends the worker and drops the transfers in flight: their completion
     // callbacks never run, and blocking calls waiting on them return
-    // CURLE_ABORTED_BY_CALLBACK. A stopped manager never runs again; later
-    // transfers are cancelled the same way. Not for the worker thread.
+    // CURLE_ABORTED_BY_CALLBACK. A manager stopped once its worker has been
+    // launched (by the first request) never runs again; later transfers are
+    // cancelled the same way. Before the first request it has no effect.
+    // Waits for the worker to end, except on the worker itself (from a
+    // callback), where the worker ends once the callback returns.
     void stop();
 
     // Cancels reply's transfer: the worker removes it and finishes the reply

@@ -43,14 +43,12 @@ TEST(NetworkHeaders, LinesFollowByteOrderOfNamesNotOrderOfSetting)
     headers.setHeader("X-Upper", "2");
     headers.setHeader("Accept", "text/plain");
     headers.setHeader("Empty", "");
+    headers.setHeader("Null", nullptr);
     headers.setHeader("X-Upper", "replaced");
 
     // Names differing only in case are separate entries; upper case sorts first.
     const std::list<std::string> expected = {
-        "Accept: text/plain",
-        "Empty: ",
-        "X-Upper: replaced",
-        "x-upper: 3",
+        "Accept: text/plain", "Empty: ", "Null: ", "X-Upper: replaced", "x-upper: 3",
     };
     EXPECT_EQ(expected, headers.headerLines());
 }

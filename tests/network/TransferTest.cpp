@@ -574,4 +574,19 @@ TEST_F(Transfer, InterruptedDownloadKeepsWhatArrivedAndReleasesTheFile)
     other->stop();
     EXPECT_FALSE(holdsOpen(stopped));
     EXPECT_EQ(1000u, fs::file_size(stopped));
+
+    // A blocking caller released by a stop finds the file closed already.
+    const auto blocked = target("blocked.bin");
+    const auto third = NetworkManager::create();
+    std::error_code released;
+    bool openWhenReleased = true;
+    std::thread caller([&] {
+        NetworkRequest::create(third)->download(released, url("/stall?after=1000"), blocked.string());
+        openWhenReleased = holdsOpen(blocked);
+    });
+    EXPECT_TRUE(eventually([&] { return fs::exists(blocked) && fs::file_size(blocked) == 1000; }));
+    third->stop();
+    caller.join();
+    EXPECT_EQ(std::error_code(CURLE_ABORTED_BY_CALLBACK, tandrel::curl_category()), released);
+    EXPECT_FALSE(openWhenReleased);
 }

@@ -27,12 +27,12 @@ void reportCurrentException()
     }
 }
 
-// The transfer will never complete: its handle goes, and a blocking caller
-// waiting on it is released.
+// The transfer will never complete: its file and handle go, then a blocking
+// caller waiting on it is released (so it never sees the file still open).
 void drop(NetworkReplyPrivate& reply)
 {
-    reply.cancel();
     reply.discard();
+    reply.cancel();
 }
 
 } // namespace
