@@ -7,5 +7,5 @@ root=$(cd "$here/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 
 bash "$here/install-deps.sh"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_EXPORT_COMPILE_COMMANDS=ON "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)"

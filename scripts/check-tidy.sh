@@ -4,7 +4,7 @@
 # on any warning. The compile database comes from BUILD_DIR (default build/),
 # which is configured first when it has none; sources the build does not
 # compile (PlatformWindows.cpp on Linux) are skipped. Runs one clang-tidy per
-# core: 50-75 s for the 18 sources on 2 cores. Not part of CI.
+# core: 50-75 s for the 18 sources on 2 cores. CI runs it on build/.
 #
 #   usage: scripts/check-tidy.sh [BUILD_DIR]
 set -euo pipefail

@@ -6,7 +6,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake pkg-config dpkg-dev clang-format
+    build-essential cmake pkg-config dpkg-dev clang-format clang-tidy
     libcurl4-openssl-dev
     libboost-dev libboost-filesystem-dev libboost-system-dev
     googletest libgtest-dev
