@@ -45,6 +45,8 @@ public:
 
     // The time limit in seconds of this request's transfers, connecting
     // included; 0 is ignored. Without one the manager's default applies.
+    // A negative limit is kept, but transfers under it fail to start
+    // (CURLE_BAD_FUNCTION_ARGUMENT).
     void setTimeout(int seconds);
     int timeout() const;
 

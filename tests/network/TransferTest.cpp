@@ -411,6 +411,15 @@ TEST_F(Transfer, TimeLimitIsRequestsOwnElseItsManagersDefault)
     const bool sharedLimit = stalls(NetworkRequest::create(nullptr));
     shared->setTimeout(30);
     EXPECT_TRUE(sharedLimit);
+
+    // A negative limit is stored, but no transfer runs without a limit.
+    fresh->setTimeout(-3);
+    EXPECT_EQ(-3, fresh->timeout());
+    std::error_code ec;
+    EXPECT_EQ(nullptr, fresh->get(ec, url("/stall?after=10")));
+    EXPECT_EQ(curlError(CURLE_BAD_FUNCTION_ARGUMENT), ec);
+    manager->setTimeout(-5);
+    EXPECT_THROW(NetworkRequest::create(manager)->get(nullptr, url("/stall?after=10")), std::error_code);
 }
 
 TEST_F(Transfer, DownloadLimitSlidesWhileDataArrives)

@@ -164,6 +164,10 @@ void NetworkRequestPrivate::setupCommon(CURL* handle, const std::string& url, Ne
     // The gateway's certificate is not checked: the signature checker is the trust decision.
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
+    // libcurl would take a negative limit as 49 days: a transfer without a
+    // limit that a silent server keeps forever. The set-up refuses it.
+    if (limitMs < 0)
+        throw std::error_code(CURLE_BAD_FUNCTION_ARGUMENT, curl_category());
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, limitMs);
     curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, limitMs);
     if (cookieOptions.enableSendCookies)
