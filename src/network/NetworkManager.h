@@ -32,7 +32,8 @@ public:
     NetworkManager& operator=(const NetworkManager&) = delete;
 
     // The default time limit in seconds of transfers whose request sets none;
-    // 30 until changed. 0 is ignored.
+    // 30 until changed. 0 is ignored; a negative limit is kept, but transfers
+    // under it fail to start (CURLE_BAD_FUNCTION_ARGUMENT).
     void setTimeout(int seconds);
     int timeout() const;
 
