@@ -5,7 +5,10 @@
 #include "network/privacy/NetworkReplyPrivate.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <iostream>
+#include <mutex>
 
 namespace tandrel::privacy {
 
@@ -26,6 +29,52 @@ void reportCurrentException()
         std::cerr << "Unknonw exception in NetworkManangerPrivate" << std::endl;
     }
 }
+
+// Engines deleting themselves on their own worker (their last reference went
+// there). Process exit waits for them, a bounded time, so that their
+// connections and TLS state are cleaned up before libcurl's and the TLS
+// library's exit handlers run; otherwise exit can cut the worker short.
+class SelfDeletions
+{
+public:
+    // The one tracker, made on first use: after libcurl set itself up, so its
+    // exit wait runs before their exit handlers.
+    static SelfDeletions& instance()
+    {
+        // Never destroyed: a worker late past the wait may still report.
+        static auto* const tracker = new SelfDeletions;
+        static const ExitWait wait{*tracker};
+        return *tracker;
+    }
+
+    void begin()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++pending;
+    }
+
+    void end()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        --pending;
+        ended.notify_all();
+    }
+
+private:
+    struct ExitWait
+    {
+        SelfDeletions& tracker;
+        ~ExitWait()
+        {
+            std::unique_lock<std::mutex> lock(tracker.mutex);
+            tracker.ended.wait_for(lock, std::chrono::seconds(10), [this] { return tracker.pending == 0; });
+        }
+    };
+
+    std::mutex mutex;
+    std::condition_variable ended;
+    int pending = 0;
+};
 
 // The transfer will never complete: its file and handle go, then a blocking
 // caller waiting on it is released (so it never sees the file still open).
@@ -57,6 +106,7 @@ NetworkManagerPrivate::~NetworkManagerPrivate()
 void NetworkManagerPrivate::destroy(NetworkManagerPrivate* engine)
 {
     if (engine->onWorker()) {
+        SelfDeletions::instance().begin();
         engine->stopRequested = true;
         engine->deleteOnExit = true;
     } else {
@@ -152,8 +202,10 @@ void NetworkManagerPrivate::run()
     }
     dropInFlight();
     // After this, nothing of the engine may be touched.
-    if (deleteOnExit)
+    if (deleteOnExit) {
         delete this;
+        SelfDeletions::instance().end();
+    }
 }
 
 void NetworkManagerPrivate::pass(int& expected)
