@@ -94,6 +94,16 @@ NetworkOptions NetworkRequest::options() const
     return d->options();
 }
 
+void NetworkRequest::setLimits(const NetworkLimits& limits)
+{
+    d->setLimits(limits);
+}
+
+NetworkLimits NetworkRequest::limits() const
+{
+    return d->limits();
+}
+
 void NetworkRequest::setHeaders(const NetworkHeaders& headers)
 {
     d->setHeaders(headers);

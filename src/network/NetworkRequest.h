@@ -4,6 +4,7 @@
 #include "network/FormFields.h"
 #include "network/MultipartForm.h"
 #include "network/NetworkHeaders.h"
+#include "network/NetworkLimits.h"
 #include "network/NetworkOptions.h"
 #include "network/Url.h"
 
@@ -52,6 +53,11 @@ public:
 
     void setOptions(const NetworkOptions& options);
     NetworkOptions options() const;
+
+    // Bounds on what this request's transfers take in; none by default.
+    // Not part of the request's dump.
+    void setLimits(const NetworkLimits& limits);
+    NetworkLimits limits() const;
 
     // Defaults: "Content-Type: application/x-www-form-urlencoded" and
     // "User-Agent: QMXClientType". An empty collection sends no header lines.

@@ -10,11 +10,18 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <fstream>
 #include <future>
+#include <limits>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -342,15 +349,27 @@ TEST_F(Transfer, MultipartFormSendsCallersParts)
     curl_httppost* last = nullptr;
     curl_formadd(&form->head, &last, CURLFORM_COPYNAME, "alpha", CURLFORM_COPYCONTENTS, "one", CURLFORM_END);
     curl_formadd(&form->head, &last, CURLFORM_COPYNAME, "beta", CURLFORM_COPYCONTENTS, "two words", CURLFORM_END);
+    const std::unique_ptr<curl_httppost, void (*)(curl_httppost*)> owner(form->head, curl_formfree);
     std::error_code ec;
     const auto reply = request->post(ec, url("/echo"), form);
-    curl_formfree(form->head);
 
     ASSERT_EQ(ok, ec);
     const Echo echo(reply->body());
     EXPECT_EQ("POST /echo", echo.requestLine);
-    EXPECT_NE(std::string::npos, echo.body.find("name=\"alpha\"\r\n\r\none\r\n")) << echo.body;
-    EXPECT_NE(std::string::npos, echo.body.find("name=\"beta\"\r\n\r\ntwo words\r\n")) << echo.body;
+    // A form server reads it: announced as multipart, each part a form field.
+    const auto contentType = echo.linesNamed({"content-type"});
+    ASSERT_EQ(1u, contentType.size());
+    EXPECT_EQ(0u, contentType[0].rfind("Content-Type: multipart/form-data; boundary=", 0)) << contentType[0];
+    EXPECT_NE(std::string::npos, echo.body.find("form-data; name=\"alpha\"\r\n\r\none\r\n")) << echo.body;
+    EXPECT_NE(std::string::npos, echo.body.find("form-data; name=\"beta\"\r\n\r\ntwo words\r\n")) << echo.body;
+
+    // A Content-Type the caller chose goes out as chosen.
+    request->headers().setHeader("Content-Type", "multipart/mixed");
+    const auto mixed = request->post(ec, url("/echo"), form);
+    ASSERT_EQ(ok, ec);
+    const auto chosen = Echo(mixed->body()).linesNamed({"content-type"});
+    ASSERT_EQ(1u, chosen.size());
+    EXPECT_EQ(0u, chosen[0].rfind("Content-Type: multipart/mixed", 0)) << chosen[0];
 }
 #pragma GCC diagnostic pop
 
@@ -389,6 +408,63 @@ TEST_F(CookieTransfer, StoredCookiesAreSentOnlyWhenEnabled)
     EXPECT_TRUE(Echo(withheld->body()).linesNamed({"cookie"}).empty()) << withheld->body();
 }
 
+#ifndef _WIN32
+TEST_F(CookieTransfer, CookieFileThatIsNoRegularFileIsLeftAlone)
+{
+    // Opening a FIFO waits for its other end, inside libcurl, where no time limit applies.
+    ASSERT_EQ(0, mkfifo("Cookies.txt", 0600));
+    tandrel::NetworkOptions options;
+    options.enableRecvCookies = true;
+    request->setOptions(options);
+    auto done = std::make_shared<std::promise<std::error_code>>();
+    request->get([done](const std::error_code& ec, std::shared_ptr<NetworkReply>) { done->set_value(ec); },
+                 url("/set-cookie?flavour=oat"));
+    auto result = done->get_future();
+    const bool ended = result.wait_for(20s) == std::future_status::ready;
+    // Otherwise the worker waits in the FIFO: its other end lets it go, so the test can end.
+    for (int i = 0; !ended && i < 50 && result.wait_for(100ms) != std::future_status::ready; ++i)
+        close(open("Cookies.txt", O_RDWR | O_NONBLOCK));
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(ok, result.get());
+    EXPECT_TRUE(fs::is_other(work.path() / "Cookies.txt"));
+}
+#endif
+
+TEST_F(Transfer, BodyPastItsBoundEndsWithFileSizeExceeded)
+{
+    tandrel::NetworkLimits limits;
+    limits.maxBodySize = 100000;
+    request->setLimits(limits);
+    struct Case
+    {
+        std::string path;
+        bool toFile;
+        std::error_code ec;
+        std::uintmax_t kept;
+    };
+    const std::error_code exceeded = curlError(CURLE_FILESIZE_EXCEEDED);
+    const std::vector<Case> cases = {
+        {"/big?size=100000", true, ok, 100000},
+        {"/big?size=100001", true, exceeded, 0}, // announced: refused before the body
+        {"/big?size=100001", false, exceeded, 0},
+        {"/nolength?size=1000000", true, exceeded, 100000}, // cut at the bound
+        {"/nolength?size=1000000", false, exceeded, 100000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path + (c.toFile ? " to a file" : " in memory"));
+        std::error_code ec;
+        std::uintmax_t kept = 0;
+        if (c.toFile) {
+            request->download(ec, url(c.path), target("bounded.bin").string());
+            kept = fs::file_size(target("bounded.bin"));
+        } else {
+            kept = request->get(ec, url(c.path))->body().size();
+        }
+        EXPECT_EQ(c.ec, ec);
+        EXPECT_EQ(c.kept, kept);
+    }
+}
+
 // A stall would last the 30 s default; ending well before it shows which limit applied.
 TEST_F(Transfer, TimeLimitIsRequestsOwnElseItsManagersDefault)
 {
@@ -420,6 +496,17 @@ TEST_F(Transfer, TimeLimitIsRequestsOwnElseItsManagersDefault)
     EXPECT_EQ(curlError(CURLE_BAD_FUNCTION_ARGUMENT), ec);
     manager->setTimeout(-5);
     EXPECT_THROW(NetworkRequest::create(manager)->get(nullptr, url("/stall?after=10")), std::error_code);
+    // ... and refused before the download's target is touched.
+    writeFile(target("kept.txt"), hello);
+    NetworkRequest::create(manager)->download(ec, url("/payload.bin"), target("kept.txt").string());
+    EXPECT_EQ(curlError(CURLE_BAD_FUNCTION_ARGUMENT), ec);
+    EXPECT_EQ(hello, readFile(target("kept.txt")));
+
+    // The longest limit is as good as none.
+    fresh->setTimeout(std::numeric_limits<int>::max());
+    fresh->download(ec, url("/payload.bin"), target("long.bin").string());
+    EXPECT_EQ(ok, ec);
+    EXPECT_EQ(payload, readFile(target("long.bin")));
 }
 
 TEST_F(Transfer, DownloadLimitSlidesWhileDataArrives)

@@ -315,7 +315,7 @@ void NetworkManagerPrivate::complete(CURLcode result, const std::shared_ptr<Netw
     // Caught here, not by the pass, so that the other transfers completed in
     // this pass still get their callbacks.
     try {
-        done(std::error_code(result, curl_category()), reply);
+        done(std::error_code(reply->d->outcome(result), curl_category()), reply);
     } catch (...) {
         reportCurrentException();
     }

@@ -1,5 +1,6 @@
 #include "network/privacy/NetworkReplyPrivate.h"
 
+#include <limits>
 #include <utility>
 
 namespace tandrel::privacy {
@@ -86,6 +87,17 @@ void NetworkReplyPrivate::releaseHandle()
     headerList = nullptr;
 }
 
+CURLcode NetworkReplyPrivate::outcome(CURLcode result) const
+{
+    return overBound && result == CURLE_WRITE_ERROR ? CURLE_FILESIZE_EXCEEDED : result;
+}
+
+long NetworkReplyPrivate::limitMilliseconds(std::int64_t seconds)
+{
+    constexpr long longest = std::numeric_limits<long>::max();
+    return seconds > longest / 1000 ? longest : static_cast<long>(seconds * 1000);
+}
+
 std::string NetworkReplyPrivate::toString() const
 {
     return "reply:\nurl:" + effectiveUrl + "\nstatus code:" + std::to_string(status)
@@ -124,14 +136,30 @@ size_t NetworkReplyPrivate::headerSink(char* data, size_t size, size_t count, vo
 size_t NetworkReplyPrivate::bodySink(char* data, size_t size, size_t count, void* userdata)
 {
     return sink(userdata, [&](NetworkReplyPrivate& reply) {
-        reply.content.append(data, size * count);
-        return size * count;
+        const size_t admitted = reply.admit(size * count);
+        reply.content.append(data, admitted);
+        return admitted;
     });
 }
 
 size_t NetworkReplyPrivate::fileSink(char* data, size_t size, size_t count, void* userdata)
 {
     return sink(userdata, [&](NetworkReplyPrivate& reply) { return reply.writeFile(data, size * count); });
+}
+
+// How many of length more body bytes the bound lets in. Fewer than length
+// (libcurl then fails the transfer) marks the transfer as over its bound.
+size_t NetworkReplyPrivate::admit(size_t length)
+{
+    if (maxBody == 0)
+        return length;
+    const std::uint64_t room = maxBody - kept;
+    if (length > room) {
+        overBound = true;
+        length = static_cast<size_t>(room);
+    }
+    kept += length;
+    return length;
 }
 
 size_t NetworkReplyPrivate::writeFile(const char* data, size_t length)
@@ -141,19 +169,20 @@ size_t NetworkReplyPrivate::writeFile(const char* data, size_t length)
     // timeout + 1 s ends with CURLE_OPERATION_TIMEDOUT. The limit counts
     // whole seconds: libcurl hears of it only when it moves.
     const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - startTime);
-    const int limit = static_cast<int>(elapsed.count()) + 1 + timeout;
+    const std::int64_t limit = elapsed.count() + 1 + timeout;
     if (limit != timeLimit || !limitInstalled) {
         timeLimit = limit;
         limitInstalled = true;
-        curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(limit) * 1000);
+        curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, limitMilliseconds(limit));
     }
 
     // Open from the first write to the end of the transfer (see progressSink);
     // reopened for appending only if bytes come after it was closed.
+    const size_t admitted = admit(length);
     if (!file.is_open())
         file.open(path, std::ios_base::out | std::ios_base::app | std::ios_base::binary);
-    file.write(data, static_cast<std::streamsize>(length));
-    return file.fail() ? 0 : length;
+    file.write(data, static_cast<std::streamsize>(admitted));
+    return file.fail() ? 0 : admitted;
 }
 
 int NetworkReplyPrivate::progressSink(void* userdata, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t)

@@ -34,9 +34,21 @@ public:
     CURL* easyHandle() const { return handle; }
     const std::shared_ptr<NetworkManager>& manager() const { return owner; }
     const CompletionCallback& completionCallback() const { return done; }
+    // The transfer's time limit in seconds, as the set-up gave it.
+    int timeoutSeconds() const { return timeout; }
 
     // The request's header lines; freed with the handle.
     void adoptHeaderList(curl_slist* list);
+
+    // The most body bytes to keep (0: no bound); see NetworkLimits.
+    void setMaxBodySize(std::uint64_t bytes) { maxBody = bytes; }
+    // The transfer's outcome, given libcurl's: a body cut at its bound ends
+    // with CURLE_FILESIZE_EXCEEDED rather than the write error libcurl saw.
+    CURLcode outcome(CURLcode result) const;
+
+    // A time limit in seconds in libcurl's milliseconds, the longest a long
+    // holds if it is longer.
+    static long limitMilliseconds(std::int64_t seconds);
 
     void setPostData(const std::string& data) { post = data; }
     std::string& postData() { return post; }
@@ -66,6 +78,7 @@ public:
     static int progressSink(void* userdata, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow);
 
 private:
+    size_t admit(size_t length);
     size_t writeFile(const char* data, size_t length);
     void releaseHandle();
 
@@ -82,8 +95,12 @@ private:
     int timeout;
     // The overall limit in seconds that fileSink last handed to libcurl; until
     // the first write (limitInstalled false) the set-up's limit applies.
-    int timeLimit = 0;
+    std::int64_t timeLimit = 0;
     bool limitInstalled = false;
+    std::uint64_t maxBody = 0;
+    // Body bytes kept so far, counted only under a bound.
+    std::uint64_t kept = 0;
+    bool overBound = false;
     int status = 0;
     std::string effectiveUrl;
     std::int64_t totalMicroseconds = 0;

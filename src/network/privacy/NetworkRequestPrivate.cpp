@@ -6,18 +6,42 @@
 #include "network/privacy/NetworkManagerPrivate.h"
 #include "network/privacy/NetworkReplyPrivate.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <limits>
 #include <new>
+#include <utility>
 
 namespace tandrel::privacy {
 
 namespace {
 
-CURL* newEasyHandle()
+const char* const formContentType = "application/x-www-form-urlencoded";
+
+// An easy handle owned until a reply takes it over.
+using EasyHandle = std::unique_ptr<CURL, void (*)(CURL*)>;
+
+EasyHandle newEasyHandle()
 {
     CURL* handle = curl_easy_init();
     if (handle == nullptr)
         throw std::error_code(-1, curl_category());
-    return handle;
+    return EasyHandle(handle, curl_easy_cleanup);
+}
+
+// A new reply around handle, made from the rest of the arguments. The reply
+// owns the handle from the moment it exists; until then the guard does, so
+// a throw while copying a callback or the path loses nothing.
+template <class... Arguments>
+std::shared_ptr<NetworkReply> makeReply(EasyHandle& handle, Arguments&&... arguments)
+{
+    auto* made = new NetworkReplyPrivate(handle.get(), std::forward<Arguments>(arguments)...);
+    handle.release();
+    const std::shared_ptr<NetworkReplyPrivate> d(made);
+    return std::shared_ptr<NetworkReply>(new NetworkReply(d));
 }
 
 void throwIfFailed(CURLcode result)
@@ -26,12 +50,23 @@ void throwIfFailed(CURLcode result)
         throw std::error_code(result, curl_category());
 }
 
+// libcurl opens the cookie file without a time limit: a FIFO or a device of
+// that name would hold the worker, and stop(), for ever. Only a regular
+// file, or none yet, is used.
+bool cookieFileUsable()
+{
+    struct stat info = {};
+    if (stat(cookieFileName, &info) != 0)
+        return errno == ENOENT;
+    return S_ISREG(info.st_mode);
+}
+
 } // namespace
 
 NetworkRequestPrivate::NetworkRequestPrivate(std::shared_ptr<NetworkManager> manager)
     : manager(std::move(manager))
 {
-    requestHeaders.setHeader(NetworkHeaders::headerName(ContentType), "application/x-www-form-urlencoded");
+    requestHeaders.setHeader(NetworkHeaders::headerName(ContentType), formContentType);
     requestHeaders.setHeader(NetworkHeaders::headerName(UserAgent), "QMXClientType");
     if (!this->manager)
         this->manager = NetworkManager::instance();
@@ -56,6 +91,16 @@ std::string NetworkRequestPrivate::toString() const
 int NetworkRequestPrivate::effectiveTimeout() const
 {
     return timeoutSet ? seconds : manager->timeout();
+}
+
+int NetworkRequestPrivate::checkedTimeout() const
+{
+    // libcurl would take a negative limit as 49 days: a transfer without a
+    // limit that a silent server keeps forever.
+    const int limit = effectiveTimeout();
+    if (limit < 0)
+        throw std::error_code(CURLE_BAD_FUNCTION_ARGUMENT, curl_category());
+    return limit;
 }
 
 std::shared_ptr<NetworkReply> NetworkRequestPrivate::get(const CompletionCallback& done, const Url& url)
@@ -84,10 +129,12 @@ std::shared_ptr<NetworkReply> NetworkRequestPrivate::post(const CompletionCallba
                                                           const std::shared_ptr<MultipartForm>& form)
 {
     std::shared_ptr<NetworkReply> reply = createReply(url, done);
+    CURL* handle = reply->d->easyHandle();
+    installHeaders(handle, *reply->d, true);
     // The caller's form is a curl_httppost list, which only this older option takes.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    throwIfFailed(curl_easy_setopt(reply->d->easyHandle(), CURLOPT_HTTPPOST, form ? form->head : nullptr));
+    throwIfFailed(curl_easy_setopt(handle, CURLOPT_HTTPPOST, form ? form->head : nullptr));
 #pragma GCC diagnostic pop
     handIn(reply);
     return reply;
@@ -109,12 +156,12 @@ void NetworkRequestPrivate::handIn(const std::shared_ptr<NetworkReply>& reply)
 
 std::shared_ptr<NetworkReply> NetworkRequestPrivate::createReply(const Url& url, const CompletionCallback& done)
 {
-    // Read first: a Url that fails leaves nothing behind.
+    // Read first: a Url or a time limit that fails leaves nothing behind.
     const std::string text = url.toString();
-    CURL* handle = newEasyHandle();
-    auto d = std::shared_ptr<NetworkReplyPrivate>(new NetworkReplyPrivate(handle, done, effectiveTimeout(), manager));
-    std::shared_ptr<NetworkReply> reply(new NetworkReply(d));
-    setupTransfer(handle, text, d.get());
+    const int limit = checkedTimeout();
+    EasyHandle handle = newEasyHandle();
+    std::shared_ptr<NetworkReply> reply = makeReply(handle, done, limit, manager);
+    setupTransfer(reply->d->easyHandle(), text, reply->d.get());
     return reply;
 }
 
@@ -122,13 +169,12 @@ std::shared_ptr<NetworkReply> NetworkRequestPrivate::createFileReply(const Url& 
                                                                      const ProgressCallback& progress,
                                                                      const CompletionCallback& done)
 {
-    // Read first: a Url that fails truncates no file.
+    // Read first: a Url or a time limit that fails truncates no file.
     const std::string text = url.toString();
-    CURL* handle = newEasyHandle();
-    auto d = std::shared_ptr<NetworkReplyPrivate>(
-        new NetworkReplyPrivate(handle, done, progress, path, effectiveTimeout(), manager));
-    std::shared_ptr<NetworkReply> reply(new NetworkReply(d));
-    setupFileTransfer(handle, text, d.get());
+    const int limit = checkedTimeout();
+    EasyHandle handle = newEasyHandle();
+    std::shared_ptr<NetworkReply> reply = makeReply(handle, done, progress, path, limit, manager);
+    setupFileTransfer(reply->d->easyHandle(), text, reply->d.get());
     return reply;
 }
 
@@ -158,27 +204,43 @@ void NetworkRequestPrivate::setupSinks(CURL* handle, NetworkReplyPrivate* reply,
 
 void NetworkRequestPrivate::setupCommon(CURL* handle, const std::string& url, NetworkReplyPrivate* reply, bool download)
 {
-    const long limitMs = static_cast<long>(effectiveTimeout()) * 1000;
+    const long limitMs = NetworkReplyPrivate::limitMilliseconds(reply->timeoutSeconds());
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
     curl_easy_setopt(handle, CURLOPT_VERBOSE, 0L);
     // The gateway's certificate is not checked: the signature checker is the trust decision.
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
-    // libcurl would take a negative limit as 49 days: a transfer without a
-    // limit that a silent server keeps forever. The set-up refuses it.
-    if (limitMs < 0)
-        throw std::error_code(CURLE_BAD_FUNCTION_ARGUMENT, curl_category());
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, limitMs);
     curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, limitMs);
-    if (cookieOptions.enableSendCookies)
+    const bool cookies = (cookieOptions.enableSendCookies || cookieOptions.enableRecvCookies) && cookieFileUsable();
+    if (cookies && cookieOptions.enableSendCookies)
         curl_easy_setopt(handle, CURLOPT_COOKIEFILE, cookieFileName);
-    if (cookieOptions.enableRecvCookies)
+    if (cookies && cookieOptions.enableRecvCookies)
         curl_easy_setopt(handle, CURLOPT_COOKIEJAR, cookieFileName);
     if (download)
         curl_easy_setopt(handle, CURLOPT_FORBID_REUSE, 1L);
+    installHeaders(handle, *reply, false);
+    if (transferLimits.maxBodySize > 0) {
+        // libcurl refuses a larger announced length before the body; the
+        // reply's sinks hold the bound when no length is announced.
+        constexpr auto largest = static_cast<std::uint64_t>(std::numeric_limits<curl_off_t>::max());
+        const auto bound = static_cast<curl_off_t>(std::min(transferLimits.maxBodySize, largest));
+        curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, bound);
+        reply->setMaxBodySize(transferLimits.maxBodySize);
+    }
+}
 
+void NetworkRequestPrivate::installHeaders(CURL* handle, NetworkReplyPrivate& reply, bool multipart) const
+{
+    // With the default form Content-Type a multipart body would be announced
+    // as url-encoded (and libcurl would mark each part an attachment); left
+    // out, libcurl sends its own multipart/form-data line with the boundary.
+    // A Content-Type the caller set is kept.
+    const std::string formLine = NetworkHeaders::headerName(ContentType) + ": " + formContentType;
     curl_slist* list = nullptr;
     for (const std::string& line : requestHeaders.headerLines()) {
+        if (multipart && line == formLine)
+            continue;
         curl_slist* appended = curl_slist_append(list, line.c_str());
         if (appended == nullptr) {
             curl_slist_free_all(list);
@@ -186,10 +248,11 @@ void NetworkRequestPrivate::setupCommon(CURL* handle, const std::string& url, Ne
         }
         list = appended;
     }
-    // The reply frees the list together with the handle that points at it.
-    reply->adoptHeaderList(list);
-    if (list != nullptr)
+    // Replacing a list installed before, the handle lets go of it first.
+    if (list != nullptr || multipart)
         curl_easy_setopt(handle, CURLOPT_HTTPHEADER, list);
+    // The reply frees the list together with the handle that points at it.
+    reply.adoptHeaderList(list);
 }
 
 } // namespace tandrel::privacy

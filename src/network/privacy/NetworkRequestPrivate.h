@@ -3,6 +3,7 @@
 #include "network/Callbacks.h"
 #include "network/MultipartForm.h"
 #include "network/NetworkHeaders.h"
+#include "network/NetworkLimits.h"
 #include "network/NetworkOptions.h"
 #include "network/Url.h"
 
@@ -39,6 +40,8 @@ public:
     NetworkOptions options() const { return cookieOptions; }
     void setHeaders(const NetworkHeaders& headers) { requestHeaders = headers; }
     NetworkHeaders& headers() { return requestHeaders; }
+    void setLimits(const NetworkLimits& limits) { transferLimits = limits; }
+    NetworkLimits limits() const { return transferLimits; }
     std::string toString() const;
 
     std::shared_ptr<NetworkReply> get(const CompletionCallback& done, const Url& url);
@@ -58,7 +61,12 @@ private:
     void setupSinks(CURL* handle, NetworkReplyPrivate* reply, curl_write_callback bodySink);
     // The options after the sinks, shared by both kinds of transfer.
     void setupCommon(CURL* handle, const std::string& url, NetworkReplyPrivate* reply, bool download);
+    // The request's header lines as CURLOPT_HTTPHEADER, the list owned by
+    // reply; for a multipart post without the default form Content-Type.
+    void installHeaders(CURL* handle, NetworkReplyPrivate& reply, bool multipart) const;
     int effectiveTimeout() const;
+    // The effective time limit, refused (thrown) when negative.
+    int checkedTimeout() const;
     void handIn(const std::shared_ptr<NetworkReply>& reply);
 
     std::shared_ptr<NetworkManager> manager;
@@ -66,6 +74,7 @@ private:
     bool timeoutSet = false;
     NetworkHeaders requestHeaders;
     NetworkOptions cookieOptions;
+    NetworkLimits transferLimits;
 };
 
 } // namespace privacy

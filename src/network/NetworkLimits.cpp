@@ -1,0 +1,10 @@
+#include "network/NetworkLimits.h"
+
+namespace tandrel {
+
+std::string NetworkLimits::toString() const
+{
+    return "NetworkLimits:\nmaxBodySize:" + std::to_string(maxBodySize) + "\n";
+}
+
+} // namespace tandrel
