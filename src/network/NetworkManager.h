@@ -56,6 +56,7 @@ public:
     static bool clearCookies(std::error_code* ec);
 
 private:
+    friend class privacy::NetworkManagerPrivate;
     friend class privacy::NetworkRequestPrivate;
 
     std::shared_ptr<privacy::NetworkManagerPrivate> d;

@@ -6,6 +6,8 @@
 #include "support/Gateway.h"
 #include "support/TestSupport.h"
 
+#include <boost/filesystem.hpp>
+#include <boost/process/child.hpp>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -20,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+namespace fs = boost::filesystem;
 using namespace std::chrono_literals;
 using tandrel::NetworkManager;
 using tandrel::NetworkReply;
@@ -307,6 +311,64 @@ TEST_F(Engine, LastManagerReferenceMayGoOnWorker)
         std::this_thread::sleep_for(100ms);
     EXPECT_TRUE(watch.expired());
 }
+
+#ifndef _WIN32
+std::size_t openDescriptors()
+{
+    const fs::directory_iterator entries("/proc/self/fd");
+    return static_cast<std::size_t>(std::distance(entries, fs::directory_iterator()));
+}
+
+TEST_F(Engine, StoppedManagerReleasedOnAnotherWorkerIsDeletedThere)
+{
+    // A stopped manager's worker has been joined, and the C library gives its
+    // thread id to the next thread it starts, often the next worker. The
+    // last reference going there must still delete the engine (its multi
+    // handle's descriptors show it), not leave it to a worker that is gone.
+    std::error_code ec;
+    request->get(ec, url("/hello.txt"));
+    for (int round = 0; round < 5; ++round) {
+        const std::size_t before = openDescriptors();
+        {
+            auto stopped = NetworkManager::create();
+            NetworkRequest::create(stopped);
+            stopped->stop();
+            const auto next = NetworkManager::create();
+            std::promise<void> released;
+            NetworkRequest::create(next)->get(
+                [&](const std::error_code&, std::shared_ptr<NetworkReply>) {
+                    stopped.reset();
+                    released.set_value();
+                },
+                url("/hello.txt"));
+            ASSERT_EQ(std::future_status::ready, released.get_future().wait_for(20s));
+            // Its worker lets go of the reply, so the engine goes with next.
+            next->stop();
+        }
+        EXPECT_EQ(before, openDescriptors()) << "round " << round;
+    }
+}
+#endif
+
+// A program that returns from main with managers still running (see
+// LeftRunning.cpp): exit stops them before libcurl and the TLS library clean
+// up, so it ends at once and cleanly (the sanitizer runs fail it otherwise).
+class ProcessExit : public Engine, public ::testing::WithParamInterface<const char*>
+{
+};
+
+TEST_P(ProcessExit, StopsManagersLeftRunningFirst)
+{
+    // A few times: a worker caught inside libcurl at the wrong moment is luck.
+    for (int run = 0; run < 3; ++run) {
+        const auto started = std::chrono::steady_clock::now();
+        boost::process::child program(LEFT_RUNNING_PATH, GetParam(), address(""));
+        EXPECT_EQ(0, testing_support::finish(program)) << "run " << run;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 9s) << "exit waited for a worker to end";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, ProcessExit, ::testing::Values("released", "instance", "idle"));
 
 TEST_F(Engine, AbortRacingCompletionCallsBackAtMostOnce)
 {

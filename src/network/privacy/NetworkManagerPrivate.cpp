@@ -1,6 +1,7 @@
 #include "network/privacy/NetworkManagerPrivate.h"
 
 #include "network/CurlCategory.h"
+#include "network/NetworkManager.h"
 #include "network/NetworkReply.h"
 #include "network/privacy/NetworkReplyPrivate.h"
 
@@ -8,7 +9,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <iostream>
+#include <map>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 namespace tandrel::privacy {
 
@@ -30,50 +34,119 @@ void reportCurrentException()
     }
 }
 
-// Engines deleting themselves on their own worker (their last reference went
-// there). Process exit waits for them, a bounded time, so that their
-// connections and TLS state are cleaned up before libcurl's and the TLS
-// library's exit handlers run; otherwise exit can cut the worker short.
-class SelfDeletions
+// Every engine, with what of it is under way: its worker running, its
+// destruction. Process exit tells the running workers to stop and waits, a
+// bounded time, until nothing is under way: a worker inside libcurl, or an
+// engine closing its connections, while libcurl's and the TLS library's exit
+// handlers free their global state would use freed memory.
+class Engines
 {
 public:
-    // The one tracker, made on first use: after libcurl set itself up, so its
-    // exit wait runs before their exit handlers.
-    static SelfDeletions& instance()
+    // The one registry. Its exit wait is registered after libcurl's global
+    // set-up, so it runs before libcurl's and the TLS library's exit handlers.
+    static Engines& instance()
     {
         // Never destroyed: a worker late past the wait may still report.
-        static auto* const tracker = new SelfDeletions;
-        static const ExitWait wait{*tracker};
-        return *tracker;
+        static auto* const engines = new Engines;
+        static const ExitWait wait{*engines};
+        return *engines;
     }
 
-    void begin()
+    void add(NetworkManagerPrivate* engine)
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        ++pending;
+        update(engine, [](Busy&) {});
+    }
+    void workerStarted(NetworkManagerPrivate* engine)
+    {
+        update(engine, [](Busy& b) { b.working = true; });
+    }
+    // The worker's last use of its engine.
+    void workerEnded(NetworkManagerPrivate* engine)
+    {
+        update(engine, [](Busy& b) { b.working = false; });
+    }
+    void destroying(NetworkManagerPrivate* engine)
+    {
+        update(engine, [](Busy& b) { b.destroying = true; });
     }
 
-    void end()
+    // The end of the engine's destruction.
+    void remove(NetworkManagerPrivate* engine)
     {
         std::lock_guard<std::mutex> lock(mutex);
-        --pending;
-        ended.notify_all();
+        busy.erase(engine);
+        changed.notify_all();
+    }
+
+    // A worker about to delete its engine hands in its own thread, joined by
+    // the next one to do so or at exit, so that no thread is still ending (its
+    // thread-local TLS state freed by the TLS library) once exit goes on.
+    void handOver(std::thread self)
+    {
+        std::vector<std::thread> earlier;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            earlier.swap(ending);
+            ending.push_back(std::move(self));
+        }
+        joinAll(earlier);
     }
 
 private:
+    struct Busy
+    {
+        bool working = false;
+        bool destroying = false;
+    };
+
+    Engines() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+
+    template <class Change>
+    void update(NetworkManagerPrivate* engine, Change change)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        change(busy[engine]);
+        changed.notify_all();
+    }
+
+    // Threads whose workers are done: they only return and end.
+    static void joinAll(std::vector<std::thread>& threads)
+    {
+        for (std::thread& thread : threads)
+            thread.join();
+    }
+
     struct ExitWait
     {
-        SelfDeletions& tracker;
+        Engines& engines;
         ~ExitWait()
         {
-            std::unique_lock<std::mutex> lock(tracker.mutex);
-            tracker.ended.wait_for(lock, std::chrono::seconds(10), [this] { return tracker.pending == 0; });
+            std::unique_lock<std::mutex> lock(engines.mutex);
+            // While an engine is listed, its destruction has not finished.
+            // A worker that ends the process from a callback can't wait for
+            // itself.
+            const auto underWay = [](const auto& entry) {
+                return (entry.second.working || entry.second.destroying) && !entry.first->onWorker();
+            };
+            for (const auto& entry : engines.busy) {
+                if (underWay(entry) && !entry.second.destroying)
+                    entry.first->requestStop();
+            }
+            if (!engines.changed.wait_for(lock, std::chrono::seconds(10), [&] {
+                    return std::none_of(engines.busy.begin(), engines.busy.end(), underWay);
+                }))
+                return;
+            std::vector<std::thread> ending;
+            ending.swap(engines.ending);
+            lock.unlock();
+            joinAll(ending);
         }
     };
 
     std::mutex mutex;
-    std::condition_variable ended;
-    int pending = 0;
+    std::condition_variable changed;
+    std::map<NetworkManagerPrivate*, Busy> busy;
+    std::vector<std::thread> ending;
 };
 
 // The transfer will never complete: its file and handle go, then a blocking
@@ -87,26 +160,30 @@ void drop(NetworkReplyPrivate& reply)
 } // namespace
 
 // Without a multi handle (libcurl out of memory) nothing can run: every
-// transfer handed in is cancelled at once (see addReply).
+// transfer handed in is cancelled at once (see addReply). The registry of
+// engines comes first: it sets libcurl up, so that an engine kept by a
+// static (the process-wide manager) is destroyed before libcurl's exit
+// handlers run.
 NetworkManagerPrivate::NetworkManagerPrivate()
-    : multiHandle(curl_multi_init())
 {
+    Engines::instance().add(this);
+    multiHandle = curl_multi_init();
 }
 
 NetworkManagerPrivate::~NetworkManagerPrivate()
 {
+    Engines& engines = Engines::instance();
+    engines.destroying(this);
     stop();
-    if (onWorker() && worker.joinable())
-        worker.detach();
     if (multiHandle != nullptr)
         curl_multi_cleanup(multiHandle);
     multiHandle = nullptr;
+    engines.remove(this);
 }
 
 void NetworkManagerPrivate::destroy(NetworkManagerPrivate* engine)
 {
     if (engine->onWorker()) {
-        SelfDeletions::instance().begin();
         engine->stopRequested = true;
         engine->deleteOnExit = true;
     } else {
@@ -123,6 +200,7 @@ void NetworkManagerPrivate::start()
     stopRequested = false;
     worker = std::thread([this] { run(); });
     workerId = worker.get_id();
+    Engines::instance().workerStarted(this);
 }
 
 void NetworkManagerPrivate::addReply(std::shared_ptr<NetworkReply> reply)
@@ -144,6 +222,10 @@ void NetworkManagerPrivate::addReply(std::shared_ptr<NetworkReply> reply)
 
 void NetworkManagerPrivate::abortReply(std::shared_ptr<NetworkReply> reply)
 {
+    // Only this engine's worker may read the reply's handle: another one
+    // clears it when the transfer ends.
+    if (reply->d->manager()->d.get() != this)
+        return;
     {
         std::lock_guard<std::mutex> lock(mutex);
         // A stopped engine has dropped every transfer already; keeping the
@@ -166,10 +248,19 @@ int NetworkManagerPrivate::stop()
     wake();
     if (!onWorker()) {
         std::lock_guard<std::mutex> joining(joinMutex);
-        if (worker.joinable())
+        if (worker.joinable()) {
             worker.join();
+            // The C library hands a joined thread's id to new threads.
+            workerId = std::thread::id();
+        }
     }
     return 0;
+}
+
+void NetworkManagerPrivate::requestStop()
+{
+    stopRequested = true;
+    wake();
 }
 
 void NetworkManagerPrivate::setTimeout(int seconds)
@@ -189,8 +280,10 @@ void NetworkManagerPrivate::run()
 {
     if (multiHandle == nullptr) {
         // Nothing can run without a multi handle; hand-ins are refused.
+        // requestStop sets the flag without the lock: look again now and then.
         std::unique_lock<std::mutex> lock(mutex);
-        condition.wait(lock, [this] { return stopRequested.load(); });
+        while (!stopRequested)
+            condition.wait_for(lock, std::chrono::milliseconds(idleWaitMs));
     }
     int expected = 0;
     while (!stopRequested) {
@@ -201,10 +294,15 @@ void NetworkManagerPrivate::run()
         }
     }
     dropInFlight();
-    // After this, nothing of the engine may be touched.
+    Engines& engines = Engines::instance();
     if (deleteOnExit) {
+        // Handed over while the engine is still listed, so that exit, which
+        // waits for the engine's deletion, then joins this thread too.
+        engines.handOver(std::move(worker));
         delete this;
-        SelfDeletions::instance().end();
+    } else {
+        // After this, nothing of the engine may be touched.
+        engines.workerEnded(this);
     }
 }
 

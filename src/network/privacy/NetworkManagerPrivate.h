@@ -42,10 +42,17 @@ public:
     // handle) the transfer is cancelled at once instead.
     void addReply(std::shared_ptr<NetworkReply> reply);
     // Queues the removal of reply's transfer; no completion callback follows.
+    // A reply of another manager is left alone.
     void abortReply(std::shared_ptr<NetworkReply> reply);
     // Ends the worker and drops the transfers in flight, then returns 0. On
     // the worker itself (from a callback) it only asks it to end.
     int stop();
+    // Asks the worker to end and returns at once; takes no lock, so process
+    // exit can call it whatever the engine's callers hold.
+    void requestStop();
+    // Whether the calling thread is this engine's worker, while it runs or
+    // until it is joined (a joined worker's id may be reused).
+    bool onWorker() const { return std::this_thread::get_id() == workerId.load(); }
 
     int timeout() const { return timeoutSeconds; }
     // 0 is ignored.
@@ -63,13 +70,12 @@ private:
     void complete(CURLcode result, const std::shared_ptr<NetworkReply>& reply);
     void dropInFlight();
     void wake();
-    bool onWorker() const { return std::this_thread::get_id() == workerId.load(); }
 
     std::condition_variable condition;
     std::mutex mutex;
     std::map<CURL*, std::shared_ptr<NetworkReply>> replies;
     std::atomic<bool> stopRequested{false};
-    CURLM* multiHandle;
+    CURLM* multiHandle = nullptr;
     std::atomic<int> timeoutSeconds{30};
     std::deque<CURL*> pendingHandles;
     std::deque<std::shared_ptr<NetworkReply>> abortedReplies;
