@@ -8,7 +8,13 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/stat.h>
+#endif
+
 #include <chrono>
+#include <csignal>
 #include <fstream>
 #include <memory>
 #include <regex>
@@ -144,6 +150,98 @@ TEST_F(EndToEnd, SecondRunReplacesTheInstallerAndTheResult)
     EXPECT_EQ(readFile(published()), readFile(hostDir() / "TandrelUD.exe"));
 }
 
+// Runs in one directory take turns: each checks the whole installer and
+// echoes its own verdict alone.
+TEST_F(EndToEnd, TwoRunsAtOnceInOneDirectoryAreBothValid)
+{
+    serve("TandrelUD.exe", "drip"); // slow, so that the runs overlap
+    ToolOptions first, second;
+    ToolResult secondResult;
+    second.console = "second";
+    first.whileRunning = [&] { secondResult = run(second); };
+    const ToolResult firstResult = run(first);
+    for (const ToolResult& result : {firstResult, secondResult}) {
+        EXPECT_EQ(0, result.exitCode);
+        EXPECT_EQ(
+            finishedRun("CheckSign: " + target + ": signature valid\n", verdictLine("VALID"), verdictLine("VALID")),
+            withoutProgress(result.out, fs::file_size(published())));
+    }
+    EXPECT_EQ(readFile(published()), readFile(hostDir() / "TandrelUD.exe"));
+}
+
+// A closed standard stream must not lend its descriptor to a file of the run.
+TEST_F(EndToEnd, ClosedStandardStreamLeavesTheResultFileToTheVerdict)
+{
+    serve("tampered.exe"); // its verdict goes to standard error
+    for (const auto stream : {ToolOptions::Stream::out, ToolOptions::Stream::err}) {
+        ToolOptions options;
+        options.closed = stream;
+        EXPECT_EQ(0, run(options).exitCode);
+        EXPECT_EQ(textMode(verdictLine("INVALID")), readFile(hostDir() / "result.txt"));
+    }
+}
+
+// Makes file, one of the run's in the working directory, an entry that a
+// write could follow to outside or hang on; false when it can't.
+using Plant = bool (*)(const fs::path& outside, const fs::path& file);
+
+struct PlantedEntry
+{
+    const char* name;
+    const char* file;
+    Plant plant;
+};
+
+void PrintTo(const PlantedEntry& planted, std::ostream* out)
+{
+    *out << planted.name;
+}
+
+class Planted : public EndToEnd, public ::testing::WithParamInterface<PlantedEntry>
+{
+};
+
+// Whatever stands at the names of the run's files, the run writes new
+// regular files there, touches nothing elsewhere and is not held up.
+TEST_P(Planted, EntryGivesWayToANewFile)
+{
+    const fs::path outside = temp.path() / "outside.txt";
+    std::ofstream(outside.string()) << "outside";
+    fs::create_directories(hostDir());
+    if (!GetParam().plant(outside, hostDir() / GetParam().file))
+        GTEST_SKIP() << "the system makes no such entry here (Wine makes no symbolic links)";
+
+    serve("TandrelUD.exe");
+    EXPECT_EQ(0, run().exitCode);
+    // Reading a FIFO left in place would hang.
+    ASSERT_TRUE(fs::is_regular_file(fs::symlink_status(hostDir() / GetParam().file)));
+    EXPECT_EQ(textMode(verdictLine("VALID")), readFile(hostDir() / "result.txt"));
+    EXPECT_EQ(readFile(published()), readFile(hostDir() / "TandrelUD.exe"));
+    EXPECT_EQ("outside", readFile(outside));
+}
+
+const Plant plantSymlink = [](const fs::path& outside, const fs::path& file) { return makeSymlink(outside, file); };
+const Plant plantHardLink = [](const fs::path& outside, const fs::path& file) {
+    fs::create_hard_link(outside, file);
+    return fs::hard_link_count(file) == 2;
+};
+#ifndef _WIN32
+const Plant plantFifo = [](const fs::path&, const fs::path& file) { return mkfifo(file.c_str(), 0600) == 0; };
+const Plant plantEndless = [](const fs::path&, const fs::path& file) { return makeSymlink("/dev/zero", file); };
+#endif
+
+const PlantedEntry plantedEntries[] = {
+    {"InstallerSymlink", "TandrelUD.exe", plantSymlink}, {"InstallerHardLink", "TandrelUD.exe", plantHardLink},
+    {"ResultSymlink", "result.txt", plantSymlink},       {"ResultHardLink", "result.txt", plantHardLink},
+#ifndef _WIN32
+    {"InstallerFifo", "TandrelUD.exe", plantFifo},       {"ResultFifo", "result.txt", plantFifo},
+    {"ResultEndlessDevice", "result.txt", plantEndless},
+#endif
+};
+
+INSTANTIATE_TEST_SUITE_P(EndToEnd, Planted, ::testing::ValuesIn(plantedEntries),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(EndToEnd, FailedDownloadEndsWithMinusFourAndAnEmptyResultFile)
 {
     // Nothing listens on port 1 of the loopback address.
@@ -237,10 +335,16 @@ TEST_F(EndToEnd, BodyLongerThanAnnouncedIsCutAtTheAnnouncedLength)
 TEST_F(EndToEnd, FullDiskEndsWithMinusFourAndAWriteError)
 {
     serve("TandrelUD.exe");
-    fs::create_directories(hostDir());
-    fs::create_symlink("/dev/full", hostDir() / "TandrelUD.exe");
-
+    // Writes past 1 KiB fail (EFBIG) in the tool, as on a full disk (ENOSPC).
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const rlimit small{1024, saved.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+    signal(SIGXFSZ, SIG_IGN); // inherited, so that the tool sees the error
     const auto result = run();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, SIG_DFL);
+
     EXPECT_EQ(exitStatus(-4), result.exitCode);
     EXPECT_EQ(std::string("download '\"TandrelUD.exe\"' failurecurl_category@23 --->>> ")
                   + curl_easy_strerror(CURLE_WRITE_ERROR) + "\n",

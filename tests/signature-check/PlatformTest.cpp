@@ -5,6 +5,9 @@
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <vector>
+
 using namespace testing_support;
 
 namespace {
@@ -106,9 +109,14 @@ TEST_F(Platform, ValueLongerThanTheBufferFailsTheQuery)
 TEST(PlatformModule, FileNameIsThisProgramsAbsolutePath)
 {
     char path[261] = {};
-    platform::moduleFileName(path, sizeof path);
+    EXPECT_FALSE(platform::moduleFileName(path, sizeof path));
     const fs::path self(path);
     EXPECT_TRUE(self.is_absolute());
     EXPECT_TRUE(fs::is_regular_file(self));
     EXPECT_EQ("signature-check-tests", self.stem().string());
+
+    // One byte short of the path and its terminator: the cut is reported.
+    std::vector<char> shortBuffer(std::strlen(path));
+    const std::error_code cut = platform::moduleFileName(shortBuffer.data(), std::strlen(path));
+    EXPECT_TRUE(cut && cut.category() == std::system_category()) << cut;
 }

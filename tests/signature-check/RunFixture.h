@@ -35,8 +35,12 @@ protected:
 
     ToolResult run(bool mergeStreams = false, const std::function<void()>& whileRunning = {})
     {
-        return runTool(toolDir(), root(), mergeStreams, whileRunning);
+        ToolOptions options;
+        options.mergeStreams = mergeStreams;
+        options.whileRunning = whileRunning;
+        return run(options);
     }
+    ToolResult run(const ToolOptions& options) { return runTool(toolDir(), root(), options); }
 
     TempDir temp;
     std::unique_ptr<VpnClient> vpn;

@@ -2,12 +2,20 @@
 #include "RunFixture.h"
 
 #include <boost/filesystem.hpp>
+#include <boost/process/exception.hpp>
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <fstream>
+#include <system_error>
 
 using namespace testing_support;
+
+#ifdef _WIN32
+const int alreadyExists = 183, invalidName = 123, tooLong = 122; // ERROR_INSUFFICIENT_BUFFER
+#else
+const int alreadyExists = EEXIST, invalidName = EINVAL, tooLong = ENAMETOOLONG;
+#endif
 
 TEST_F(Run, WithoutLoginEndsWithMinusSixAndCreatesNothing)
 {
@@ -94,15 +102,25 @@ TEST_F(Run, PlainFileWithTheHostsNameEndsWithMinusOne)
     login();
     const auto result = run();
     EXPECT_EQ(exitStatus(-1), result.exitCode);
-#ifdef _WIN32
-    const int alreadyExists = 183;
-#else
-    const int alreadyExists = EEXIST;
-#endif
     EXPECT_EQ(0u, result.err.rfind(
                       "cann't create directory '127.0.0.1', system@" + std::to_string(alreadyExists) + " --->>> ", 0))
         << result.err;
     EXPECT_EQ("in the way", readFile(toolDir() / "127.0.0.1"));
+}
+
+TEST_F(Run, LinkWithTheHostsNameEndsWithMinusOneAndNothingGoesThrough)
+{
+    const fs::path elsewhere = temp.path() / "elsewhere";
+    fs::create_directories(elsewhere);
+    if (!makeSymlink(elsewhere, toolDir() / "127.0.0.1"))
+        GTEST_SKIP() << "the system makes no symbolic links here";
+    login();
+    const auto result = run();
+    EXPECT_EQ(exitStatus(-1), result.exitCode);
+    EXPECT_EQ(0u, result.err.rfind(
+                      "cann't create directory '127.0.0.1', system@" + std::to_string(alreadyExists) + " --->>> ", 0))
+        << result.err;
+    EXPECT_TRUE(fs::is_empty(elsewhere));
 }
 
 TEST_F(Run, UnopenableResultFileEndsWithMinusThree)
@@ -139,15 +157,46 @@ TEST_F(Run, UnexpectedFailureEndsWithOneAndDiagnosticsAfterThePause)
 // run writes nothing outside its own directory and ends with a clear message.
 TEST_F(Run, HostNamingTheToolsDirectoryOrItsParentIsRefused)
 {
-    for (const std::string host : {".", ".."}) {
+    std::vector<std::string> hosts = {".", ".."};
+#ifdef _WIN32
+    // Device names, and names whose final dot Windows drops: "a." is "a".
+    hosts.insert(hosts.end(), {"nul", "CON", "Com1", "lpt9", "NUL.txt", "aux.tar.gz", "...", "a."});
+#endif
+    for (const std::string& host : hosts) {
         login({"--address", host});
         const auto result = run();
         EXPECT_EQ(exitStatus(-1), result.exitCode) << host;
-        EXPECT_EQ("cann't create directory '" + host + "', generic@22 --->>> Invalid argument\n", result.err);
+        EXPECT_EQ("cann't create directory '" + host + "', system@" + std::to_string(invalidName) + " --->>> "
+                      + boost::system::system_category().message(invalidName) + "\n",
+                  result.err);
         EXPECT_FALSE(fs::exists(toolDir() / "result.txt"));
         EXPECT_FALSE(fs::exists(temp.path() / "result.txt"));
         vpn.reset();
     }
+}
+
+// A tool path too long for the module path buffer comes back cut to an
+// ancestor directory; the run must not go on there.
+TEST_F(Run, ToolPathLongerThanTheModuleBufferEndsWithOneAndCreatesNothing)
+{
+    // Two levels (a name holds at most 255 bytes); the cut falls into the
+    // second, and a checker in the first would let a run there go on.
+    const fs::path outer = temp.path() / std::string(150, 'o');
+    installTool(outer / std::string(150, 'd'));
+    std::ofstream((outer / "CheckSign.exe").string()).put('\0');
+    login();
+    ToolResult result;
+    try {
+        result = runTool(outer / std::string(150, 'd'), root());
+    } catch (const boost::process::process_error& e) {
+        if (!underWine())
+            throw;
+        GTEST_SKIP() << "Wine can't start a program from a path this long: " << e.what();
+    }
+    EXPECT_EQ(1, result.exitCode);
+    EXPECT_EQ("system@" + std::to_string(tooLong) + " --->>> " + std::system_category().message(tooLong) + "\n",
+              result.err);
+    EXPECT_FALSE(fs::exists(outer / "127.0.0.1"));
 }
 
 TEST_F(Run, HostTheUrlLibraryRejectsEndsWithOne)

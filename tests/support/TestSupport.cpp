@@ -113,6 +113,16 @@ bool underWine()
 #endif
 }
 
+bool makeSymlink(const fs::path& target, const fs::path& link)
+{
+    boost::system::error_code ec;
+    if (fs::is_directory(target))
+        fs::create_directory_symlink(target, link, ec);
+    else
+        fs::create_symlink(target, link, ec);
+    return !ec && fs::is_symlink(link);
+}
+
 std::string textMode(const std::string& text)
 {
 #ifdef _WIN32
@@ -173,11 +183,11 @@ void VpnClient::kill()
 #endif
 }
 
-ToolResult runTool(const fs::path& toolDir, const fs::path& root, bool mergeStreams,
-                   const std::function<void()>& whileRunning)
+ToolResult runTool(const fs::path& toolDir, const fs::path& root, const ToolOptions& options)
 {
-    const fs::path out = consoleFile(toolDir);
-    const fs::path err = toolDir.parent_path() / "tool-stderr.txt";
+    using Stream = ToolOptions::Stream;
+    const fs::path out = consoleFile(toolDir, options.console);
+    const fs::path err = toolDir.parent_path() / (options.console + "-stderr.txt");
     const fs::path tool = toolDir / fs::path(TOOL_PATH).filename();
     useStandinRoot(root);
     // Boost.Process opens them without truncating.
@@ -185,20 +195,23 @@ ToolResult runTool(const fs::path& toolDir, const fs::path& root, bool mergeStre
     fs::remove(err);
 
     ToolResult result;
-    bp::child child = mergeStreams ? bp::child(tool, (bp::std_in < bp::null), (bp::std_out & bp::std_err) > out)
-                                   : bp::child(tool, (bp::std_in < bp::null), bp::std_out > out, bp::std_err > err);
-    if (whileRunning)
-        whileRunning();
+    const auto in = bp::std_in < bp::null;
+    bp::child child = options.mergeStreams            ? bp::child(tool, in, (bp::std_out & bp::std_err) > out)
+                      : options.closed == Stream::out ? bp::child(tool, in, bp::std_out.close(), bp::std_err > err)
+                      : options.closed == Stream::err ? bp::child(tool, in, bp::std_out > out, bp::std_err.close())
+                                                      : bp::child(tool, in, bp::std_out > out, bp::std_err > err);
+    if (options.whileRunning)
+        options.whileRunning();
     result.exitCode = finish(child);
     result.out = consoleText(readFile(out));
-    if (!mergeStreams)
+    if (!options.mergeStreams)
         result.err = consoleText(readFile(err));
     return result;
 }
 
-fs::path consoleFile(const fs::path& toolDir)
+fs::path consoleFile(const fs::path& toolDir, const std::string& console)
 {
-    return toolDir.parent_path() / "tool-stdout.txt";
+    return toolDir.parent_path() / (console + "-stdout.txt");
 }
 
 void installTool(const fs::path& toolDir, bool withChecker)

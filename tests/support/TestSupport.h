@@ -52,6 +52,11 @@ bool underWine();
 // and fails with CURLE_RECV_ERROR, where Windows ends the data there.
 extern const char* const wineCloseNotifyGap;
 
+// Makes link a symbolic link to target (a file or a directory). False where
+// the system makes none: Wine's CreateSymbolicLinkW reports success but
+// makes no link; Windows refuses it without the privilege.
+bool makeSymlink(const fs::path& target, const fs::path& link);
+
 // The bytes a text-mode output stream writes for text: line ends become
 // CR LF on Windows.
 std::string textMode(const std::string& text);
@@ -89,16 +94,24 @@ struct ToolResult
     std::string err;
 };
 
+struct ToolOptions
+{
+    enum class Stream { none, out, err };
+
+    bool mergeStreams = false;          // standard error goes to standard output
+    std::function<void()> whileRunning; // if set, called once the tool has started
+    Stream closed = Stream::none;       // a standard stream the tool starts without
+    std::string console = "tool";       // its own for each of runs at the same time
+};
+
 // Runs the tool copied into toolDir, with the stand-in root, standard input
-// at its end (so "pause" returns at once) and a time limit of 60 s.
-// whileRunning, if set, is called once the tool has started. The console
-// text is given with LF line ends; on Windows the raw output (CR LF) stays
-// in consoleFile(toolDir) until the next run.
-ToolResult runTool(const fs::path& toolDir, const fs::path& root, bool mergeStreams = false,
-                   const std::function<void()>& whileRunning = {});
+// at its end (so "pause" returns at once) and a time limit of 60 s. The
+// console text is given with LF line ends; on Windows the raw output (CR LF)
+// stays in consoleFile(toolDir, options.console) until the next run.
+ToolResult runTool(const fs::path& toolDir, const fs::path& root, const ToolOptions& options = {});
 
 // Where runTool keeps the tool's raw standard output.
-fs::path consoleFile(const fs::path& toolDir);
+fs::path consoleFile(const fs::path& toolDir, const std::string& console = "tool");
 
 // Installs a copy of the tool into toolDir, optionally with an empty file
 // standing for the checker beside it (enough for runs that end earlier).

@@ -7,6 +7,7 @@
 #include "Defer.h"
 #include "GatewayLookup.h"
 #include "Progress.h"
+#include "WorkingDirectory.h"
 #include "platform/Platform.h"
 
 #include "network/NetworkManager.h"
@@ -16,7 +17,6 @@
 #include <boost/exception/diagnostic_information.hpp>
 #include <boost/filesystem.hpp>
 
-#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -36,15 +36,16 @@ std::string describe(const ErrorCode& ec)
     return std::string(ec.category().name()) + "@" + std::to_string(ec.value()) + " --->>> " + ec.message();
 }
 
-// Whether the gateway's host, which comes from outside the program, can name
-// the working directory: one path component below the tool's directory. "."
-// or ".." would put the run's files into the tool's directory or above it.
-bool isChildName(const std::string& host)
+// Downloads url into localTarget, written as a new regular file. What went
+// wrong, described; empty when the download succeeded.
+std::string download(const tandrel::Url& url, const fs::path& localTarget)
 {
-    if (host.empty() || host == "." || host == "..")
-        return false;
-    return std::none_of(host.begin(), host.end(),
-                        [](unsigned char c) { return c == '/' || c == '\\' || c < 0x20 || c == 0x7f; });
+    if (const boost::system::error_code ec = prepareNewFile(localTarget))
+        return describe(ec);
+    const auto request = tandrel::NetworkRequest::create(nullptr);
+    std::error_code result;
+    request->download(result, printProgress, url, localTarget.string());
+    return result ? describe(result) : std::string();
 }
 
 // Performed by the exit guard on every way out of the run.
@@ -61,6 +62,7 @@ int run();
 
 int main()
 {
+    platform::keepStandardStreamsOpen();
     try {
         platform::initializeCom();
 
@@ -83,7 +85,9 @@ namespace {
 int run()
 {
     char modulePath[261] = {};
-    platform::moduleFileName(modulePath, sizeof modulePath);
+    // A cut path would name an ancestor directory, and the run would go on there.
+    if (const std::error_code ec = platform::moduleFileName(modulePath, sizeof modulePath))
+        throw std::error_code(ec);
     fs::current_path(fs::path(modulePath).parent_path());
 
     if (!platform::canOpenMutex(loginMutexName)) {
@@ -105,20 +109,21 @@ int run()
         return -5;
     }
 
-    boost::system::error_code ec;
-    if (isChildName(workingDirectory.string()))
-        fs::create_directory(workingDirectory, ec);
-    else
-        ec = boost::system::errc::make_error_code(boost::system::errc::invalid_argument);
-    if (ec) {
+    if (const boost::system::error_code ec = createWorkingDirectory(workingDirectory)) {
         std::cerr << "cann't create directory '" << url.host() << "', " << describe(ec) << std::endl;
         return -1;
     }
+    // Runs side by side would write into one installer and one result file.
+    const fs::path lockPath = workingDirectory / runLockFile;
+    prepareNewFile(lockPath);
+    const platform::FileLock oneRunAtATime(lockPath.string());
 
     const std::vector<std::string> serverPaths = {"/com/win/TandrelUD.exe"};
 
     const fs::path resultPath = workingDirectory / "result.txt";
-    std::ofstream resultFile(resultPath.string(), std::ios::out | std::ios::trunc);
+    std::ofstream resultFile;
+    if (!prepareNewFile(resultPath))
+        resultFile.open(resultPath.string(), std::ios::out | std::ios::trunc);
     if (!resultFile.is_open()) {
         std::cerr << "cann't open " << resultPath.string() << std::endl;
         return -3;
@@ -130,12 +135,10 @@ int run()
         const fs::path localTarget = workingDirectory / fileName;
         std::cout << "Download " << fileName << std::endl;
 
-        const auto request = tandrel::NetworkRequest::create(nullptr);
-        std::error_code result;
-        request->download(result, printProgress, url, localTarget.string());
+        const std::string failure = download(url, localTarget);
         std::cout << std::endl;
-        if (result) {
-            std::cerr << "download '" << fileName << "' failure" << describe(result) << std::endl;
+        if (!failure.empty()) {
+            std::cerr << "download '" << fileName << "' failure" << failure << std::endl;
             return -4;
         }
         checkDownloadedFile(localTarget, fileName, resultFile);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <system_error>
 
 // The operating-system services the tool needs, in the shape of the Win32
 // calls behind them. PlatformWindows.cpp makes those calls; PlatformLinux.cpp
@@ -21,9 +22,48 @@ void initializeCom();
 // CoUninitialize().
 void uninitializeCom();
 
+// Opens /dev/null on each of the standard descriptors 0-2 that is closed:
+// the next file opened would take the lowest free number and receive what
+// is meant for the console. Nothing to do on Windows, whose C runtime never
+// hands out those numbers again.
+void keepStandardStreamsOpen();
+
 // GetModuleFileNameA for the program's own file into buffer (at most size
-// bytes, terminator included); the result is not checked.
-void moduleFileName(char* buffer, std::uint32_t size);
+// bytes, terminator included). A path that does not fit comes back cut:
+// then ERROR_INSUFFICIENT_BUFFER (Linux: ENAMETOOLONG); a failed call gives
+// its own error; both in std::system_category().
+std::error_code moduleFileName(char* buffer, std::uint32_t size);
+
+// System error values (Win32 error codes; errno values on Linux): a name the
+// file system can't take (ERROR_INVALID_NAME; EINVAL), and an entry that is
+// already there (ERROR_ALREADY_EXISTS; EEXIST).
+int invalidNameError();
+int alreadyExistsError();
+
+// Whether name, one path component, is one the file system keeps from
+// naming a directory of its own: on Windows device names (con, prn, aux,
+// nul, com1-com9, lpt1-lpt9, in any case, also with an extension) and names
+// ending in a dot or a blank, which it stores without them. None on Linux.
+bool isReservedName(const std::string& name);
+
+// An exclusive lock on a file, for processes to take turns: LockFileEx on
+// a file opened with CreateFileA (Linux: flock).
+class FileLock
+{
+public:
+    // Opens the file at path, creating it when missing but never through a
+    // symbolic link or other reparse point, and waits until no other holder
+    // is left. Throws std::error_code (system category) when the file can't
+    // be opened or locked, or is no regular file (the already-exists error).
+    explicit FileLock(const std::string& path);
+    // Releases the lock, as the end of the process does, however it ends.
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    std::intptr_t handle;
+};
 
 // OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name), closing any handle at once.
 // True when a handle came back. Never creates the mutex.

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -94,6 +95,27 @@ std::string openKey(const std::string& key)
     return directory;
 }
 
+// The descriptor of the regular file at path, locked by FileLock's rules.
+int openLocked(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0)
+        throw std::error_code(errno, std::system_category());
+    struct stat status = {};
+    int error = 0;
+    if (fstat(fd, &status) != 0)
+        error = errno;
+    else if (!S_ISREG(status.st_mode))
+        error = EEXIST;
+    while (error == 0 && flock(fd, LOCK_EX) != 0)
+        error = errno == EINTR ? 0 : errno;
+    if (error != 0) {
+        close(fd);
+        throw std::error_code(error, std::system_category());
+    }
+    return fd;
+}
+
 } // namespace
 
 void initializeCom()
@@ -104,12 +126,53 @@ void uninitializeCom()
 {
 }
 
-void moduleFileName(char* buffer, std::uint32_t size)
+void keepStandardStreamsOpen()
 {
-    if (size == 0)
-        return;
-    const ssize_t length = readlink("/proc/self/exe", buffer, size - 1);
-    buffer[length > 0 ? length : 0] = '\0';
+    // In this order each lower descriptor is open, so open() returns fd.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF)
+            open("/dev/null", O_RDWR);
+    }
+}
+
+std::error_code moduleFileName(char* buffer, std::uint32_t size)
+{
+    const ssize_t length = readlink("/proc/self/exe", buffer, size);
+    if (length < 0)
+        return {errno, std::system_category()};
+    // Like GetModuleFileNameA, which needs room for the terminator too.
+    if (static_cast<std::uint32_t>(length) == size) {
+        buffer[size - 1] = '\0';
+        return {ENAMETOOLONG, std::system_category()};
+    }
+    buffer[length] = '\0';
+    return {};
+}
+
+int invalidNameError()
+{
+    return EINVAL;
+}
+
+int alreadyExistsError()
+{
+    return EEXIST;
+}
+
+bool isReservedName(const std::string&)
+{
+    return false;
+}
+
+FileLock::FileLock(const std::string& path)
+    : handle(openLocked(path))
+{
+}
+
+FileLock::~FileLock()
+{
+    // Closing the only descriptor of the open file releases its lock.
+    close(static_cast<int>(handle));
 }
 
 bool canOpenMutex(const char* name)
@@ -185,9 +248,9 @@ int runCommandLine(const std::string& commandLine)
     boost::filesystem::path program = words.front();
     words.erase(words.begin());
     char self[261] = {};
-    moduleFileName(self, sizeof self);
+    const bool located = !moduleFileName(self, sizeof self);
     const boost::filesystem::path beside = boost::filesystem::path(self).parent_path() / program;
-    if (!program.has_parent_path() && boost::filesystem::exists(beside))
+    if (located && !program.has_parent_path() && boost::filesystem::exists(beside))
         program = beside;
     return boost::process::system(boost::process::exe = program.string(), boost::process::args = words);
 }

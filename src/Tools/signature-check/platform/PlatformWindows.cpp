@@ -5,10 +5,45 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace platform {
+
+namespace {
+
+std::error_code lastError()
+{
+    return {static_cast<int>(GetLastError()), std::system_category()};
+}
+
+// The handle of the regular file at path, locked by FileLock's rules.
+HANDLE openLocked(const std::string& path)
+{
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        throw lastError();
+    BY_HANDLE_FILE_INFORMATION information{};
+    OVERLAPPED whole{};
+    std::error_code error;
+    if (!GetFileInformationByHandle(file, &information))
+        error = lastError();
+    else if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        error = std::error_code(ERROR_ALREADY_EXISTS, std::system_category());
+    else if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) // waits for other holders
+        error = lastError();
+    if (error) {
+        CloseHandle(file);
+        throw std::error_code(error);
+    }
+    return file;
+}
+
+} // namespace
 
 void initializeCom()
 {
@@ -20,9 +55,56 @@ void uninitializeCom()
     CoUninitialize();
 }
 
-void moduleFileName(char* buffer, std::uint32_t size)
+void keepStandardStreamsOpen()
 {
-    GetModuleFileNameA(nullptr, buffer, size);
+}
+
+std::error_code moduleFileName(char* buffer, std::uint32_t size)
+{
+    const DWORD length = GetModuleFileNameA(nullptr, buffer, size);
+    if (length == 0)
+        return lastError();
+    // A cut path fills the whole buffer, terminator included.
+    if (length >= size)
+        return {ERROR_INSUFFICIENT_BUFFER, std::system_category()};
+    return {};
+}
+
+int invalidNameError()
+{
+    return ERROR_INVALID_NAME;
+}
+
+int alreadyExistsError()
+{
+    return ERROR_ALREADY_EXISTS;
+}
+
+bool isReservedName(const std::string& name)
+{
+    // "a." or "a " would be the directory "a".
+    if (!name.empty() && (name.back() == '.' || name.back() == ' '))
+        return true;
+    std::string device = name.substr(0, name.find('.'));
+    for (char& c : device)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (device == "con" || device == "prn" || device == "aux" || device == "nul")
+        return true;
+    const bool numbered = device.size() == 4 && device[3] >= '1' && device[3] <= '9';
+    return numbered && (device.compare(0, 3, "com") == 0 || device.compare(0, 3, "lpt") == 0);
+}
+
+FileLock::FileLock(const std::string& path)
+    : handle(reinterpret_cast<std::intptr_t>(openLocked(path)))
+{
+}
+
+FileLock::~FileLock()
+{
+    const HANDLE file = reinterpret_cast<HANDLE>(handle);
+    OVERLAPPED whole{};
+    UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
+    CloseHandle(file);
 }
 
 bool canOpenMutex(const char* name)
