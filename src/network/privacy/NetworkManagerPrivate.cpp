@@ -149,6 +149,15 @@ private:
     std::vector<std::thread> ending;
 };
 
+// The registry of engines comes first: it sets libcurl up, which on Windows
+// the multi handle's wake-up sockets need, and so an engine kept by a static
+// (the process-wide manager) is destroyed before libcurl's exit handlers run.
+CURLM* newMultiHandle()
+{
+    Engines::instance();
+    return curl_multi_init();
+}
+
 // The transfer will never complete: its file and handle go, then a blocking
 // caller waiting on it is released (so it never sees the file still open).
 void drop(NetworkReplyPrivate& reply)
@@ -160,14 +169,11 @@ void drop(NetworkReplyPrivate& reply)
 } // namespace
 
 // Without a multi handle (libcurl out of memory) nothing can run: every
-// transfer handed in is cancelled at once (see addReply). The registry of
-// engines comes first: it sets libcurl up, so that an engine kept by a
-// static (the process-wide manager) is destroyed before libcurl's exit
-// handlers run.
+// transfer handed in is cancelled at once (see addReply).
 NetworkManagerPrivate::NetworkManagerPrivate()
+    : multiHandle(newMultiHandle())
 {
     Engines::instance().add(this);
-    multiHandle = curl_multi_init();
 }
 
 NetworkManagerPrivate::~NetworkManagerPrivate()

@@ -29,7 +29,7 @@ EasyHandle newEasyHandle()
     CURL* handle = curl_easy_init();
     if (handle == nullptr)
         throw std::error_code(-1, curl_category());
-    return EasyHandle(handle, curl_easy_cleanup);
+    return {handle, curl_easy_cleanup};
 }
 
 // A new reply around handle, made from the rest of the arguments. The reply
@@ -39,7 +39,7 @@ template <class... Arguments>
 std::shared_ptr<NetworkReply> makeReply(EasyHandle& handle, Arguments&&... arguments)
 {
     auto* made = new NetworkReplyPrivate(handle.get(), std::forward<Arguments>(arguments)...);
-    handle.release();
+    static_cast<void>(handle.release()); // made owns it
     const std::shared_ptr<NetworkReplyPrivate> d(made);
     return std::shared_ptr<NetworkReply>(new NetworkReply(d));
 }
