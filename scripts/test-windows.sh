@@ -57,6 +57,18 @@ cleanup() {
         done
         [ ${#left[@]} -eq 0 ] || kill -KILL "${left[@]}" 2>/dev/null || true
     fi
+    # The wineserver's socket directory lies outside the prefix, named after
+    # its device and inode: /tmp/wine-XXXXXX/server-<dev>-<inode>.
+    if [ -d "$prefix" ]; then
+        local server_dir dir
+        server_dir=$(printf 'server-%x-%x' "$(stat -c %d "$prefix")" "$(stat -c %i "$prefix")")
+        for dir in /tmp/wine-*/"$server_dir" "/tmp/.wine-$(id -u)/$server_dir"; do
+            if [ -d "$dir" ]; then
+                rm -rf "$dir"
+                rmdir "$(dirname "$dir")" 2>/dev/null || true
+            fi
+        done
+    fi
     rm -rf "$work"
     log "Wine ended and its prefix removed in $((SECONDS - step)) s"
 }
