@@ -564,6 +564,13 @@ TEST_F(Transfer, DownloadIntoMissingDirectoryFailsWithWriteError)
     EXPECT_EQ(curlError(CURLE_WRITE_ERROR), ec);
     EXPECT_FALSE(fs::exists(path));
     EXPECT_FALSE(fs::exists(target("absent")));
+
+#ifndef _WIN32
+    // A body shorter than a block is written only when the transfer ends:
+    // failing then still fails the transfer.
+    request->download(ec, url("/hello.txt"), "/dev/full");
+    EXPECT_EQ(curlError(CURLE_WRITE_ERROR), ec);
+#endif
 }
 
 namespace {
@@ -629,47 +636,50 @@ TEST_F(Transfer, DownloadFileIsWholeAndClosedWhenCompletionRuns)
 
 TEST_F(Transfer, DownloadReachesTheFileAsItArrives)
 {
-    // Four 100-byte pieces 400 ms apart: each is on disk before the next comes.
+    // Four pieces of 5000 bytes 400 ms apart: the file is written in whole
+    // 4096-byte blocks as they are complete, the rest when it ends.
     const auto file = target("drip.bin");
     std::promise<AtCompletion> done;
     request->download(
         [&done, file](const std::error_code& ec, std::shared_ptr<NetworkReply>) {
             done.set_value({ec, fs::file_size(file), holdsOpen(file)});
         },
-        url("/drip?chunks=4&size=100&interval_ms=400"), file.string());
+        url("/drip?chunks=4&size=5000&interval_ms=400"), file.string());
     auto result = done.get_future();
     std::uintmax_t seenWhileRunning = 0;
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (result.wait_for(10ms) != std::future_status::ready && std::chrono::steady_clock::now() < deadline) {
         const std::uintmax_t size = fs::file_size(file);
-        if (size < 400)
+        if (size < 20000)
             seenWhileRunning = std::max(seenWhileRunning, size);
     }
     ASSERT_EQ(std::future_status::ready, result.wait_for(0s));
-    EXPECT_GE(seenWhileRunning, 100u) << "no received piece was on disk while the download ran";
+    EXPECT_GE(seenWhileRunning, 12288u) << "the received blocks were not on disk while the download ran";
+    EXPECT_EQ(0u, seenWhileRunning % 4096) << "a write started inside a block";
     const AtCompletion seen = result.get();
     EXPECT_EQ(ok, seen.ec);
-    EXPECT_EQ(400u, seen.size);
+    EXPECT_EQ(20000u, seen.size);
     EXPECT_FALSE(seen.open);
 }
 
 TEST_F(Transfer, InterruptedDownloadKeepsWhatArrivedAndReleasesTheFile)
 {
-    // The server sends 1000 of 1,000,000 announced bytes, then stalls.
+    // The server sends 5000 of 1,000,000 announced bytes, then stalls: the
+    // whole block is on disk meanwhile, the rest once the transfer is cut off.
     const auto aborted = target("aborted.bin");
-    const auto reply = request->download(nullptr, url("/stall?after=1000"), aborted.string());
-    ASSERT_TRUE(eventually([&] { return fs::file_size(aborted) == 1000; }));
+    const auto reply = request->download(nullptr, url("/stall?after=5000"), aborted.string());
+    ASSERT_TRUE(eventually([&] { return fs::file_size(aborted) == 4096; }));
     reply->abort();
     EXPECT_TRUE(eventually([&] { return !holdsOpen(aborted); }));
-    EXPECT_EQ(1000u, fs::file_size(aborted));
+    EXPECT_EQ(5000u, fs::file_size(aborted));
 
     const auto stopped = target("stopped.bin");
     const auto other = NetworkManager::create();
-    NetworkRequest::create(other)->download(nullptr, url("/stall?after=1000"), stopped.string());
-    ASSERT_TRUE(eventually([&] { return fs::file_size(stopped) == 1000; }));
+    NetworkRequest::create(other)->download(nullptr, url("/stall?after=5000"), stopped.string());
+    ASSERT_TRUE(eventually([&] { return fs::file_size(stopped) == 4096; }));
     other->stop();
     EXPECT_FALSE(holdsOpen(stopped));
-    EXPECT_EQ(1000u, fs::file_size(stopped));
+    EXPECT_EQ(5000u, fs::file_size(stopped));
 
     // A blocking caller released by a stop finds the file closed already.
     const auto blocked = target("blocked.bin");
@@ -677,12 +687,13 @@ TEST_F(Transfer, InterruptedDownloadKeepsWhatArrivedAndReleasesTheFile)
     std::error_code released;
     bool openWhenReleased = true;
     std::thread caller([&] {
-        NetworkRequest::create(third)->download(released, url("/stall?after=1000"), blocked.string());
+        NetworkRequest::create(third)->download(released, url("/stall?after=5000"), blocked.string());
         openWhenReleased = holdsOpen(blocked);
     });
-    EXPECT_TRUE(eventually([&] { return fs::exists(blocked) && fs::file_size(blocked) == 1000; }));
+    EXPECT_TRUE(eventually([&] { return fs::exists(blocked) && fs::file_size(blocked) == 4096; }));
     third->stop();
     caller.join();
     EXPECT_EQ(std::error_code(CURLE_ABORTED_BY_CALLBACK, tandrel::curl_category()), released);
     EXPECT_FALSE(openWhenReleased);
+    EXPECT_EQ(5000u, fs::file_size(blocked));
 }

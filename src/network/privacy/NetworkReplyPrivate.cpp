@@ -1,9 +1,17 @@
 #include "network/privacy/NetworkReplyPrivate.h"
 
+#include <algorithm>
 #include <limits>
 #include <utility>
 
 namespace tandrel::privacy {
+
+namespace {
+
+// The unit of the download's file writes: a page of the page cache.
+constexpr size_t fileBlock = 4096;
+
+} // namespace
 
 NetworkReplyPrivate::NetworkReplyPrivate(CURL* easyHandle, CompletionCallback done, int timeout,
                                          std::shared_ptr<NetworkManager> manager)
@@ -25,8 +33,7 @@ NetworkReplyPrivate::NetworkReplyPrivate(CURL* easyHandle, CompletionCallback do
     , timeout(timeout)
     , startTime(std::chrono::steady_clock::now())
 {
-    // Unbuffered: each chunk reaches the file as it arrives, so the file is
-    // never behind the transfer and closing it has nothing left to write.
+    // Unbuffered: writeBlocks decides what reaches the file when.
     file.rdbuf()->pubsetbuf(nullptr, 0);
     // The file holds exactly this transfer's bytes; a failure to create it
     // shows at the first write.
@@ -35,6 +42,7 @@ NetworkReplyPrivate::NetworkReplyPrivate(CURL* easyHandle, CompletionCallback do
 
 NetworkReplyPrivate::~NetworkReplyPrivate()
 {
+    closeFile();
     releaseHandle();
 }
 
@@ -46,9 +54,8 @@ void NetworkReplyPrivate::adoptHeaderList(curl_slist* list)
 
 void NetworkReplyPrivate::finish()
 {
-    // The download is over: its file is closed before anyone is told.
-    if (file.is_open())
-        file.close();
+    // The download is over: its file is complete and closed before anyone is told.
+    closeFile();
     if (handle == nullptr)
         return;
     curl_off_t total = 0;
@@ -72,8 +79,7 @@ void NetworkReplyPrivate::cancel()
 
 void NetworkReplyPrivate::discard()
 {
-    if (file.is_open())
-        file.close();
+    closeFile();
     releaseHandle();
 }
 
@@ -89,6 +95,8 @@ void NetworkReplyPrivate::releaseHandle()
 
 CURLcode NetworkReplyPrivate::outcome(CURLcode result) const
 {
+    if (result == CURLE_OK && heldLost)
+        return CURLE_WRITE_ERROR;
     return overBound && result == CURLE_WRITE_ERROR ? CURLE_FILESIZE_EXCEEDED : result;
 }
 
@@ -181,8 +189,49 @@ size_t NetworkReplyPrivate::writeFile(const char* data, size_t length)
     const size_t admitted = admit(length);
     if (!file.is_open())
         file.open(path, std::ios_base::out | std::ios_base::app | std::ios_base::binary);
-    file.write(data, static_cast<std::streamsize>(admitted));
-    return file.fail() ? 0 : admitted;
+    return file.is_open() && writeBlocks(data, admitted) ? admitted : 0;
+}
+
+// Every write starts at a multiple of fileBlock in the file: a write that
+// ends inside a page the file has not reached yet makes the kernel zero the
+// rest of that page, and the next write fills it again. So the last partial
+// block of a chunk is held (never more than one block) and written with the
+// next chunk, or when the file is closed: at the end of the transfer, before
+// anyone is told, and when it is aborted or dropped, so the file always ends
+// up with every byte received. Any other sink that writes a file does the same.
+bool NetworkReplyPrivate::writeBlocks(const char* data, size_t length)
+{
+    if (!held.empty()) {
+        const size_t fill = std::min(length, fileBlock - held.size());
+        held.append(data, fill);
+        data += fill;
+        length -= fill;
+        if (held.size() < fileBlock)
+            return true;
+        if (!put(held.data(), held.size()))
+            return false;
+        held.clear();
+    }
+    const size_t whole = length - length % fileBlock;
+    if (whole > 0 && !put(data, whole))
+        return false;
+    held.assign(data + whole, length - whole);
+    return true;
+}
+
+bool NetworkReplyPrivate::put(const char* data, size_t length)
+{
+    file.write(data, static_cast<std::streamsize>(length));
+    return !file.fail();
+}
+
+void NetworkReplyPrivate::closeFile()
+{
+    if (!held.empty() && !(file.is_open() && put(held.data(), held.size())))
+        heldLost = true;
+    held.clear();
+    if (file.is_open())
+        file.close();
 }
 
 int NetworkReplyPrivate::progressSink(void* userdata, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t)
@@ -191,13 +240,12 @@ int NetworkReplyPrivate::progressSink(void* userdata, curl_off_t dltotal, curl_o
     if (reply == nullptr)
         return 0;
     try {
-        // Everything announced has arrived: the file is complete, close it.
-        // Without an announced length (0) it stays open, rather than being
-        // closed and reopened around every write, until finish() closes it
-        // before the completion callback runs. Writes are unbuffered, so the
-        // file holds every byte received either way.
-        if (dltotal > 0 && dlnow >= dltotal && reply->file.is_open())
-            reply->file.close();
+        // Everything announced has arrived: write the held tail and close
+        // the file. Without an announced length (0) it stays open, rather
+        // than being closed and reopened around every write, until finish()
+        // closes it before the completion callback runs.
+        if (dltotal > 0 && dlnow >= dltotal)
+            reply->closeFile();
         if (reply->progress && dltotal != 0)
             reply->progress(static_cast<unsigned long long>(dlnow), static_cast<unsigned long long>(dltotal));
     } catch (...) {

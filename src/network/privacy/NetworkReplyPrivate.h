@@ -80,6 +80,9 @@ public:
 private:
     size_t admit(size_t length);
     size_t writeFile(const char* data, size_t length);
+    bool writeBlocks(const char* data, size_t length);
+    bool put(const char* data, size_t length);
+    void closeFile();
     void releaseHandle();
 
     CURL* handle;
@@ -91,6 +94,11 @@ private:
     std::string post;
     std::string path;
     std::ofstream file;
+    // The file's last partial block, written when the next chunk completes it
+    // or the file is closed (see writeBlocks).
+    std::string held;
+    // Bytes held when the file was closed could not be written: the transfer fails.
+    bool heldLost = false;
     std::shared_ptr<NetworkManager> owner;
     int timeout;
     // The overall limit in seconds that fileSink last handed to libcurl; until
