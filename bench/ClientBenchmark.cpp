@@ -12,6 +12,7 @@
 //   --quick  a 256 MiB large file and fewer rounds, for a first look
 
 #include "Harness.h"
+#include "Profile.h"
 #include "Roles.h"
 
 #include <boost/filesystem.hpp>
@@ -38,7 +39,7 @@ struct Settings
 {
     std::uintmax_t largeMiB = 1024;
     std::uintmax_t mediumMiB = 100;
-    int downloadRuns = 5;
+    int downloadRuns = 7;
     std::uintmax_t slowMiB = 10;
     long slowRate = 1 << 20; // bytes per second: about 10 s for slowMiB
     int slowRounds = 3;
@@ -170,6 +171,7 @@ public:
                     nginx->version().c_str(), sysconf(_SC_NPROCESSORS_ONLN), loadAverage().c_str());
         std::fflush(stdout);
         largeDownloads();
+        largeDownloadCpu();
         slowDownload();
         idle();
         manyTransfers();
@@ -259,20 +261,91 @@ private:
         const Runs& c = curlRuns[settings.largeMiB];
         const std::vector<double> throughputs = perRound(c.wall, t.wall);
         const std::vector<double> cpus = perRound(t.cpu, c.cpu);
+        // The median of the round ratios weighs both sides of a round alike;
+        // the ratio of the minimums compares each side at its steadiest.
         const double throughput = median(throughputs);
+        const double throughputOfMinimums = minimum(c.wall) / minimum(t.wall);
         const double cpu = median(cpus);
+        const double cpuOfMinimums = minimum(t.cpu) / minimum(c.cpu);
         const double rssGrowth = maximum(t.rss) - maximum(tandrelRuns[settings.mediumMiB].rss);
         std::printf("\nRatios tandrel / curl at %ju MiB, round by round: throughput %s; CPU %s. "
+                    "Median of the round ratios / ratio of the minimums: throughput %.3f / %.3f, CPU %.3f / %.3f. "
                     "Peak RSS of tandrel: %.1f MiB at %ju MiB, %.1f MiB at %ju MiB.\n\n",
-                    settings.largeMiB, listed(throughputs).c_str(), listed(cpus).c_str(),
-                    maximum(tandrelRuns[settings.mediumMiB].rss), settings.mediumMiB, maximum(t.rss),
-                    settings.largeMiB);
-        targets.push_back({"Large download throughput >= 0.97 x curl", format("%.3f", throughput), throughput >= 0.97});
-        targets.push_back({"Large download CPU <= 1.05 x curl", format("%.3f", cpu), cpu <= 1.05});
+                    settings.largeMiB, listed(throughputs).c_str(), listed(cpus).c_str(), throughput,
+                    throughputOfMinimums, cpu, cpuOfMinimums, maximum(tandrelRuns[settings.mediumMiB].rss),
+                    settings.mediumMiB, maximum(t.rss), settings.largeMiB);
+        targets.push_back({"Large download throughput >= 1.00 x curl", pair("%.3f", throughput, throughputOfMinimums),
+                           throughput >= 1.0 && throughputOfMinimums >= 1.0});
+        targets.push_back({"Large download CPU <= 1.00 x curl", pair("%.3f", cpu, cpuOfMinimums),
+                           cpu <= 1.0 && cpuOfMinimums <= 1.0});
+        largeCpu = {median(t.cpu), median(c.cpu)};
         // "Flat": no more than a page-cache-independent 1 MiB of growth.
         targets.push_back({"Large download RSS flat (" + std::to_string(settings.mediumMiB) + " MiB vs "
                                + std::to_string(settings.largeMiB) + " MiB)",
                            format("%+.1f MiB", rssGrowth), rssGrowth <= 1.0});
+        std::fflush(stdout);
+    }
+
+    // Where the large download's CPU goes, for one download of each side:
+    // its file writes, the kernel's share for the page-cache copy and for
+    // zeroing, and the floor of decryption plus one copy into the page cache.
+    void largeDownloadCpu()
+    {
+        const std::uintmax_t mib = settings.largeMiB;
+        const std::string url = nginx->url("/large.bin");
+        std::printf("### 1b. Where the CPU of the %ju MiB download goes, one instrumented download each\n\n", mib);
+        std::printf("| client | file writes | writes not at a 4 KiB boundary (but the last) | page-cache copy %% "
+                    "| kernel zeroing %% | TLS library %% |\n|---|---|---|---|---|---|\n");
+        bool aligned = true;
+        bool counted = false;
+        bool profiled = false;
+        for (const bool tandrel : {true, false}) {
+            const fs::path target = out() / "instrumented.bin";
+            const std::vector<std::string> command = downloadCommand(tandrel, url, target);
+            FileWrites writes;
+            counted = countWrites(command, target, out(), writes);
+            fs::remove(target);
+            CpuShares shares;
+            profiled = profileCpu(command, out(), shares);
+            fs::remove(target);
+            if (tandrel)
+                aligned = writes.unalignedBeforeLast == 0;
+            std::printf("| %s | %s | %s | %s | %s | %s |\n",
+                        tandrel ? "tandrel blocking `download`" : "`curl -sk -o` (reference)",
+                        counted ? std::to_string(writes.calls).c_str() : "-",
+                        counted ? std::to_string(writes.unalignedBeforeLast).c_str() : "-",
+                        profiled ? format("%.1f", shares.pageCacheCopy).c_str() : "-",
+                        profiled ? format("%.1f", shares.zeroing).c_str() : "-",
+                        profiled ? format("%.1f", shares.crypto).c_str() : "-");
+        }
+        if (!counted)
+            std::printf("\n(strace is not installed: no write counts)\n");
+        if (!profiled)
+            std::printf("\n(perf is missing or may not sample here: no CPU shares)\n");
+        if (counted)
+            targets.push_back({"Every write of the large download but the last at a 4 KiB boundary",
+                               aligned ? "yes" : "no", aligned});
+
+        // The floor: decrypting the body, and writing it once into the page cache.
+        const std::string cipher = negotiatedCipher(curl, url, out());
+        const double decrypt = cipherBytesPerSecond(cipher, out());
+        const fs::path copy = out() / "page-cache.bin";
+        const Usage written = role({"write-file", copy.string(), std::to_string(mib)});
+        fs::remove(copy);
+        const double bytes = static_cast<double>(mib << 20);
+        if (decrypt > 0) {
+            const double floor = bytes / decrypt + written.cpuSeconds;
+            std::printf("\nFloor: %s decryption at %.0f MiB/s (openssl speed, 16 KiB records) %.3f s + one copy into "
+                        "the page cache (%ju MiB in aligned 64 KiB writes) %.3f s = %.3f s of CPU. Above it (median "
+                        "CPU): tandrel %.3f s (%.0f %%), curl %.3f s (%.0f %%).\n\n",
+                        cipher.c_str(), decrypt / (1 << 20), bytes / decrypt, mib, written.cpuSeconds, floor,
+                        largeCpu[0] - floor, 100 * (largeCpu[0] - floor) / largeCpu[0], largeCpu[1] - floor,
+                        100 * (largeCpu[1] - floor) / largeCpu[1]);
+        } else {
+            std::printf("\n(the cipher or openssl speed is unknown: no floor; one copy into the page cache costs "
+                        "%.3f s)\n\n",
+                        written.cpuSeconds);
+        }
         std::fflush(stdout);
     }
 
@@ -425,7 +498,8 @@ private:
 
     void verdicts()
     {
-        std::printf("### Targets (median of the round-by-round ratios)\n\n"
+        std::printf("### Targets (median of the round-by-round ratios; for the large download also the ratio of "
+                    "the minimums, both must meet it)\n\n"
                     "| target | measured | |\n|---|---|---|\n");
         for (const Target& t : targets)
             std::printf("| %s | %s | %s |\n", t.name.c_str(), t.measured.c_str(), t.met ? "met" : "MISSED");
@@ -438,6 +512,8 @@ private:
     TempDir temp;
     std::unique_ptr<Nginx> nginx;
     std::vector<Target> targets;
+    // Median CPU seconds of the large download: tandrel, curl.
+    std::vector<double> largeCpu;
     int children = 0;
 };
 

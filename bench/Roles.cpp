@@ -99,6 +99,23 @@ int download(const std::string& url, const std::string& path)
     return 0;
 }
 
+// What one copy into the page cache costs: MIB MiB written to a new file at
+// path in aligned 64 KiB writes.
+int writeFile(const std::string& path, int mib)
+{
+    const std::vector<char> block(64 << 10, 'x');
+    std::FILE* file = std::fopen(path.c_str(), "wbx");
+    if (file == nullptr) {
+        std::printf("error cannot create %s\n", path.c_str());
+        return 1;
+    }
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    bool written = true;
+    for (long long left = static_cast<long long>(mib) << 20; left > 0 && written; left -= block.size())
+        written = std::fwrite(block.data(), block.size(), 1, file) == 1;
+    return std::fclose(file) == 0 && written ? 0 : 1;
+}
+
 int idle(const std::string& url, int seconds)
 {
     const auto manager = tandrel::NetworkManager::create();
@@ -232,6 +249,8 @@ int runRole(const std::vector<std::string>& args)
         int status = 2;
         if (role == "download")
             status = download(arg(1), arg(2));
+        else if (role == "write-file")
+            status = writeFile(arg(1), number(arg(2)));
         else if (role == "idle")
             status = idle(arg(1), number(arg(2)));
         else if (role == "old-loop-idle")

@@ -11,6 +11,7 @@ namespace bench {
 
 // args[0] names the role, the rest are its arguments:
 //   download URL PATH         the tandrel client's blocking download with progress
+//   write-file PATH MIB       MIB MiB into a new file in aligned 64 KiB writes
 //   idle URL SECONDS          one get on a manager, then CPU used while it idles
 //   old-loop-idle SECONDS     the same for the old perform + 100 us wait loop
 //   many URL COUNT            COUNT asynchronous gets on one manager at once
