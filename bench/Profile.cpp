@@ -15,14 +15,6 @@ namespace {
 
 constexpr long long page = 4096;
 
-std::string readAll(const fs::path& file)
-{
-    std::ifstream in(file.string(), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // Runs argv, its output into work/name; the output, or empty when it failed.
 std::string outputOf(const std::vector<std::string>& argv, const fs::path& work, const std::string& name)
 {
@@ -49,7 +41,7 @@ bool countWrites(const std::vector<std::string>& argv, const fs::path& file, con
     const std::regex call("^(?:\\d+ +)?(write|writev|pwrite64)\\(\\d+<"
                           + std::regex_replace(file.string(), std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)")
                           + ">, .*?(?:, (\\d+))?\\) += (\\d+)$");
-    std::istringstream lines(readAll(log));
+    std::ifstream lines(log.string());
     long long offset = 0;
     bool lastUnaligned = false;
     found = FileWrites();

@@ -636,50 +636,50 @@ TEST_F(Transfer, DownloadFileIsWholeAndClosedWhenCompletionRuns)
 
 TEST_F(Transfer, DownloadReachesTheFileAsItArrives)
 {
-    // Four pieces of 5000 bytes 400 ms apart: the file is written in whole
-    // 4096-byte blocks as they are complete, the rest when it ends.
+    // Four pieces of 40,000 bytes 400 ms apart: the file is written in whole
+    // 64 KiB blocks as they are complete, the rest when it ends.
     const auto file = target("drip.bin");
     std::promise<AtCompletion> done;
     request->download(
         [&done, file](const std::error_code& ec, std::shared_ptr<NetworkReply>) {
             done.set_value({ec, fs::file_size(file), holdsOpen(file)});
         },
-        url("/drip?chunks=4&size=5000&interval_ms=400"), file.string());
+        url("/drip?chunks=4&size=40000&interval_ms=400"), file.string());
     auto result = done.get_future();
     std::uintmax_t seenWhileRunning = 0;
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (result.wait_for(10ms) != std::future_status::ready && std::chrono::steady_clock::now() < deadline) {
         const std::uintmax_t size = fs::file_size(file);
-        if (size < 20000)
+        if (size < 160000)
             seenWhileRunning = std::max(seenWhileRunning, size);
     }
     ASSERT_EQ(std::future_status::ready, result.wait_for(0s));
-    EXPECT_GE(seenWhileRunning, 12288u) << "the received blocks were not on disk while the download ran";
-    EXPECT_EQ(0u, seenWhileRunning % 4096) << "a write started inside a block";
+    EXPECT_GE(seenWhileRunning, 65536u) << "the received blocks were not on disk while the download ran";
+    EXPECT_EQ(0u, seenWhileRunning % 65536) << "a write started inside a block";
     const AtCompletion seen = result.get();
     EXPECT_EQ(ok, seen.ec);
-    EXPECT_EQ(20000u, seen.size);
+    EXPECT_EQ(160000u, seen.size);
     EXPECT_FALSE(seen.open);
 }
 
 TEST_F(Transfer, InterruptedDownloadKeepsWhatArrivedAndReleasesTheFile)
 {
-    // The server sends 5000 of 1,000,000 announced bytes, then stalls: the
+    // The server sends 70,000 of 1,000,000 announced bytes, then stalls: the
     // whole block is on disk meanwhile, the rest once the transfer is cut off.
     const auto aborted = target("aborted.bin");
-    const auto reply = request->download(nullptr, url("/stall?after=5000"), aborted.string());
-    ASSERT_TRUE(eventually([&] { return fs::file_size(aborted) == 4096; }));
+    const auto reply = request->download(nullptr, url("/stall?after=70000"), aborted.string());
+    ASSERT_TRUE(eventually([&] { return fs::file_size(aborted) == 65536; }));
     reply->abort();
     EXPECT_TRUE(eventually([&] { return !holdsOpen(aborted); }));
-    EXPECT_EQ(5000u, fs::file_size(aborted));
+    EXPECT_EQ(70000u, fs::file_size(aborted));
 
     const auto stopped = target("stopped.bin");
     const auto other = NetworkManager::create();
-    NetworkRequest::create(other)->download(nullptr, url("/stall?after=5000"), stopped.string());
-    ASSERT_TRUE(eventually([&] { return fs::file_size(stopped) == 4096; }));
+    NetworkRequest::create(other)->download(nullptr, url("/stall?after=70000"), stopped.string());
+    ASSERT_TRUE(eventually([&] { return fs::file_size(stopped) == 65536; }));
     other->stop();
     EXPECT_FALSE(holdsOpen(stopped));
-    EXPECT_EQ(5000u, fs::file_size(stopped));
+    EXPECT_EQ(70000u, fs::file_size(stopped));
 
     // A blocking caller released by a stop finds the file closed already.
     const auto blocked = target("blocked.bin");
@@ -687,13 +687,13 @@ TEST_F(Transfer, InterruptedDownloadKeepsWhatArrivedAndReleasesTheFile)
     std::error_code released;
     bool openWhenReleased = true;
     std::thread caller([&] {
-        NetworkRequest::create(third)->download(released, url("/stall?after=5000"), blocked.string());
+        NetworkRequest::create(third)->download(released, url("/stall?after=70000"), blocked.string());
         openWhenReleased = holdsOpen(blocked);
     });
-    EXPECT_TRUE(eventually([&] { return fs::exists(blocked) && fs::file_size(blocked) == 4096; }));
+    EXPECT_TRUE(eventually([&] { return fs::exists(blocked) && fs::file_size(blocked) == 65536; }));
     third->stop();
     caller.join();
     EXPECT_EQ(std::error_code(CURLE_ABORTED_BY_CALLBACK, tandrel::curl_category()), released);
     EXPECT_FALSE(openWhenReleased);
-    EXPECT_EQ(5000u, fs::file_size(blocked));
+    EXPECT_EQ(70000u, fs::file_size(blocked));
 }

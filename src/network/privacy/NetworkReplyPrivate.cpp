@@ -8,8 +8,12 @@ namespace tandrel::privacy {
 
 namespace {
 
-// The unit of the download's file writes: a page of the page cache.
-constexpr size_t fileBlock = 4096;
+// The unit of the download's file writes: a multiple of the page size, so
+// that every write starts at a page boundary, and large enough that the
+// writes cost less than copying the chunks together (libcurl hands over at
+// most 16 KiB at a time). Measured against 4 KiB and 128 or 256 KiB blocks,
+// 64 KiB cut the CPU of a large download the most.
+constexpr size_t fileBlock = 64 * 1024;
 
 } // namespace
 
@@ -196,9 +200,10 @@ size_t NetworkReplyPrivate::writeFile(const char* data, size_t length)
 // ends inside a page the file has not reached yet makes the kernel zero the
 // rest of that page, and the next write fills it again. So the last partial
 // block of a chunk is held (never more than one block) and written with the
-// next chunk, or when the file is closed: at the end of the transfer, before
-// anyone is told, and when it is aborted or dropped, so the file always ends
-// up with every byte received. Any other sink that writes a file does the same.
+// next chunks, or when the file is closed: at the end of the transfer,
+// before anyone is told, and when it is aborted or dropped, so the file
+// always ends up with every byte received. Any other sink that writes a file
+// does the same.
 bool NetworkReplyPrivate::writeBlocks(const char* data, size_t length)
 {
     if (!held.empty()) {
