@@ -6,7 +6,9 @@
 // tables (minimum / median of each side), the ratios of the client to its
 // reference round by round, and each target's verdict on their median: the
 // two sides of a round run next to each other, so load from elsewhere on a
-// shared machine weighs on both.
+// shared machine weighs on both. The large download is judged on the ratio
+// of the minimums too, and one instrumented download of each side shows its
+// file writes, where its CPU goes and the floor (see Profile.h).
 //
 // Usage: client-benchmark [--quick]
 //   --quick  a 256 MiB large file and fewer rounds, for a first look

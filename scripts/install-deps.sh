@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package the Linux build, the tests (packaging ones
 # included: cpack's dpkg-shlibdeps, pkg-config), the format check, the demo
-# and the client benchmark (nginx, which it starts itself) need.
+# and the client benchmark (nginx, which it starts itself, and strace, which
+# counts the download's writes) need.
 # Runs as root on a fresh Debian 12 machine; packages already present are skipped.
 set -euo pipefail
 
@@ -10,7 +11,7 @@ packages=(
     libcurl4-openssl-dev
     libboost-dev libboost-filesystem-dev libboost-system-dev
     googletest libgtest-dev
-    openssl osslsigncode curl python3 valgrind
+    openssl osslsigncode curl python3 valgrind strace
     nginx
 )
 
