@@ -13,7 +13,7 @@ namespace {
 // writes cost less than copying the chunks together (libcurl hands over at
 // most 16 KiB at a time). Measured against 4 KiB and 128 or 256 KiB blocks,
 // 64 KiB cut the CPU of a large download the most.
-constexpr size_t fileBlock = 64 * 1024;
+constexpr size_t fileBlock = size_t{64} * 1024;
 
 } // namespace
 
