@@ -4,7 +4,8 @@ namespace tandrel {
 
 std::string NetworkLimits::toString() const
 {
-    return "NetworkLimits:\nmaxBodySize:" + std::to_string(maxBodySize) + "\n";
+    return "NetworkLimits:\nmaxBodySize:" + std::to_string(maxBodySize)
+           + "\nmaxRedirects:" + std::to_string(maxRedirects) + "\n";
 }
 
 } // namespace tandrel

@@ -22,6 +22,16 @@ std::string NetworkReply::headerText() const
     return d->headerText();
 }
 
+std::vector<std::pair<std::string, std::string>> NetworkReply::headers() const
+{
+    return d->headers();
+}
+
+std::string NetworkReply::header(const std::string& name) const
+{
+    return d->header(name);
+}
+
 std::string NetworkReply::body() const
 {
     return d->body();

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tandrel {
 
@@ -24,6 +26,12 @@ public:
     int statusCode() const;
     // Every header byte received, status lines and blank lines included.
     std::string headerText() const;
+    // The headers of the final response (not of 1xx answers or of redirects
+    // followed) as (name, value), in the order received.
+    std::vector<std::pair<std::string, std::string>> headers() const;
+    // The value of the final response's first header named name, compared
+    // without regard to case; empty when there is none.
+    std::string header(const std::string& name) const;
     // The body of a get or post; empty for a download.
     std::string body() const;
     // The effective URL.

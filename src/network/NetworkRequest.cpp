@@ -104,6 +104,21 @@ NetworkLimits NetworkRequest::limits() const
     return d->limits();
 }
 
+void NetworkRequest::setSecurity(const NetworkSecurity& security)
+{
+    d->setSecurity(security);
+}
+
+NetworkSecurity NetworkRequest::security() const
+{
+    return d->security();
+}
+
+void NetworkRequest::setUploadProgress(const ProgressCallback& progress)
+{
+    d->setUploadProgress(progress);
+}
+
 void NetworkRequest::setHeaders(const NetworkHeaders& headers)
 {
     d->setHeaders(headers);
@@ -161,6 +176,106 @@ std::shared_ptr<NetworkReply> NetworkRequest::post(std::error_code& ec, const Ur
                                                    const std::shared_ptr<MultipartForm>& form)
 {
     return waitFor(ec, [&](const CompletionCallback& done) { return d->post(done, url, form); });
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::put(const CompletionCallback& done, const Url& url,
+                                                  const std::string& body)
+{
+    return d->send("PUT", done, url, body);
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::put(std::error_code& ec, const Url& url, const std::string& body)
+{
+    return waitFor(ec, [&](const CompletionCallback& done) { return d->send("PUT", done, url, body); });
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::put(const CompletionCallback& done, const Url& url,
+                                                  const FormFields& fields)
+{
+    return d->send("PUT", done, url, fields.join());
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::put(std::error_code& ec, const Url& url, const FormFields& fields)
+{
+    return waitFor(ec, [&](const CompletionCallback& done) { return d->send("PUT", done, url, fields.join()); });
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::put(const CompletionCallback& done, const Url& url,
+                                                  const std::shared_ptr<MultipartForm>& form)
+{
+    return d->send("PUT", done, url, form);
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::put(std::error_code& ec, const Url& url,
+                                                  const std::shared_ptr<MultipartForm>& form)
+{
+    return waitFor(ec, [&](const CompletionCallback& done) { return d->send("PUT", done, url, form); });
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::patch(const CompletionCallback& done, const Url& url,
+                                                    const std::string& body)
+{
+    return d->send("PATCH", done, url, body);
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::patch(std::error_code& ec, const Url& url, const std::string& body)
+{
+    return waitFor(ec, [&](const CompletionCallback& done) { return d->send("PATCH", done, url, body); });
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::patch(const CompletionCallback& done, const Url& url,
+                                                    const FormFields& fields)
+{
+    return d->send("PATCH", done, url, fields.join());
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::patch(std::error_code& ec, const Url& url, const FormFields& fields)
+{
+    return waitFor(ec, [&](const CompletionCallback& done) { return d->send("PATCH", done, url, fields.join()); });
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::patch(const CompletionCallback& done, const Url& url,
+                                                    const std::shared_ptr<MultipartForm>& form)
+{
+    return d->send("PATCH", done, url, form);
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::patch(std::error_code& ec, const Url& url,
+                                                    const std::shared_ptr<MultipartForm>& form)
+{
+    return waitFor(ec, [&](const CompletionCallback& done) { return d->send("PATCH", done, url, form); });
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::deleteResource(const CompletionCallback& done, const Url& url)
+{
+    return d->deleteResource(done, url);
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::deleteResource(std::error_code& ec, const Url& url)
+{
+    return waitFor(ec, [&](const CompletionCallback& done) { return d->deleteResource(done, url); });
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::deleteResource(const CompletionCallback& done, const Url& url,
+                                                             const std::string& body)
+{
+    return d->send("DELETE", done, url, body);
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::deleteResource(std::error_code& ec, const Url& url,
+                                                             const std::string& body)
+{
+    return waitFor(ec, [&](const CompletionCallback& done) { return d->send("DELETE", done, url, body); });
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::head(const CompletionCallback& done, const Url& url)
+{
+    return d->head(done, url);
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::head(std::error_code& ec, const Url& url)
+{
+    return waitFor(ec, [&](const CompletionCallback& done) { return d->head(done, url); });
 }
 
 std::shared_ptr<NetworkReply> NetworkRequest::download(const CompletionCallback& done, const Url& url,

@@ -6,6 +6,7 @@
 #include "network/NetworkHeaders.h"
 #include "network/NetworkLimits.h"
 #include "network/NetworkOptions.h"
+#include "network/NetworkSecurity.h"
 #include "network/Url.h"
 
 #include <memory>
@@ -59,6 +60,16 @@ public:
     void setLimits(const NetworkLimits& limits);
     NetworkLimits limits() const;
 
+    // How this request's transfers trust the server; nothing is checked by
+    // default. Not part of the request's dump.
+    void setSecurity(const NetworkSecurity& security);
+    NetworkSecurity security() const;
+
+    // Called on the worker thread with (bytes sent, total to send) while a
+    // transfer with a body (post, put, patch, deleteResource with a body)
+    // started afterwards sends it, only while the total is known.
+    void setUploadProgress(const ProgressCallback& progress);
+
     // Defaults: "Content-Type: application/x-www-form-urlencoded" and
     // "User-Agent: QMXClientType". An empty collection sends no header lines.
     void setHeaders(const NetworkHeaders& headers);
@@ -83,6 +94,34 @@ public:
     std::shared_ptr<NetworkReply> post(const CompletionCallback& done, const Url& url,
                                        const std::shared_ptr<MultipartForm>& form);
     std::shared_ptr<NetworkReply> post(std::error_code& ec, const Url& url, const std::shared_ptr<MultipartForm>& form);
+
+    // PUT and PATCH, with the body forms of post.
+    std::shared_ptr<NetworkReply> put(const CompletionCallback& done, const Url& url, const std::string& body);
+    std::shared_ptr<NetworkReply> put(std::error_code& ec, const Url& url, const std::string& body);
+    std::shared_ptr<NetworkReply> put(const CompletionCallback& done, const Url& url, const FormFields& fields);
+    std::shared_ptr<NetworkReply> put(std::error_code& ec, const Url& url, const FormFields& fields);
+    std::shared_ptr<NetworkReply> put(const CompletionCallback& done, const Url& url,
+                                      const std::shared_ptr<MultipartForm>& form);
+    std::shared_ptr<NetworkReply> put(std::error_code& ec, const Url& url, const std::shared_ptr<MultipartForm>& form);
+    std::shared_ptr<NetworkReply> patch(const CompletionCallback& done, const Url& url, const std::string& body);
+    std::shared_ptr<NetworkReply> patch(std::error_code& ec, const Url& url, const std::string& body);
+    std::shared_ptr<NetworkReply> patch(const CompletionCallback& done, const Url& url, const FormFields& fields);
+    std::shared_ptr<NetworkReply> patch(std::error_code& ec, const Url& url, const FormFields& fields);
+    std::shared_ptr<NetworkReply> patch(const CompletionCallback& done, const Url& url,
+                                        const std::shared_ptr<MultipartForm>& form);
+    std::shared_ptr<NetworkReply> patch(std::error_code& ec, const Url& url,
+                                        const std::shared_ptr<MultipartForm>& form);
+
+    // DELETE, without or with a body.
+    std::shared_ptr<NetworkReply> deleteResource(const CompletionCallback& done, const Url& url);
+    std::shared_ptr<NetworkReply> deleteResource(std::error_code& ec, const Url& url);
+    std::shared_ptr<NetworkReply> deleteResource(const CompletionCallback& done, const Url& url,
+                                                 const std::string& body);
+    std::shared_ptr<NetworkReply> deleteResource(std::error_code& ec, const Url& url, const std::string& body);
+
+    // HEAD: the status and headers of the answer, no body read.
+    std::shared_ptr<NetworkReply> head(const CompletionCallback& done, const Url& url);
+    std::shared_ptr<NetworkReply> head(std::error_code& ec, const Url& url);
 
     // GET into the file at path, which is created or truncated at once. The
     // body is stored whatever the status; redirects are not followed.

@@ -8,6 +8,8 @@ tested against them. Prints "port N" once it accepts connections.
 """
 
 import argparse
+import base64
+import hashlib
 import http.server
 import os
 import select
@@ -47,6 +49,12 @@ def make_certificate(workdir):
         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     if result.returncode != 0:
         sys.exit("gateway: openssl could not make a certificate:\n" + result.stderr)
+    # The key's pin, as clients that pin it give it: sha256// and the base64
+    # of the SHA-256 of the public key in DER form.
+    public = subprocess.run(["openssl", "pkey", "-in", key, "-pubout", "-outform", "DER"],
+                            stdin=subprocess.DEVNULL, capture_output=True, check=True).stdout
+    with open(os.path.join(workdir, "pin.txt"), "w") as f:
+        f.write("sha256//" + base64.b64encode(hashlib.sha256(public).digest()).decode())
     return cert, key
 
 
@@ -77,6 +85,19 @@ ROUTES = {path: "route_" + path[1:].replace("-", "_") for path in (
     "/big", "/echo", "/set-cookie", "/big-header", "/overflow")}
 
 
+class DropBody:
+    """Stands for a connection's output once a HEAD answer's head is out."""
+
+    def __init__(self, wfile):
+        self.wfile = wfile
+
+    def write(self, data):
+        return len(data)
+
+    def flush(self):
+        self.wfile.flush()
+
+
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     timeout = 300  # idle keep-alive connections end after this
@@ -91,6 +112,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def log_message(self, format, *args):
         pass
+
+    def end_headers(self):
+        super().end_headers()
+        if self.command == "HEAD":
+            self.wfile = DropBody(self.wfile)
 
     # --- responses ---------------------------------------------------------
 
@@ -175,7 +201,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if url.path.startswith("/status/"):
             name, query = "route_status", {"code": url.path[len("/status/"):]}
         try:
-            if self.command != "GET" and name != "route_echo":
+            if self.command not in ("GET", "HEAD") and name != "route_echo":
                 self.close_connection = True  # the request body stays unread
                 return self.reply(405, b"method not allowed\n")
             getattr(self, name)(url, query)
@@ -183,7 +209,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             self.reply(400, b"bad request\n")
 
-    do_POST = do_PUT = do_GET
+    do_POST = do_PUT = do_PATCH = do_DELETE = do_GET
+
+    def do_HEAD(self):
+        connection = self.wfile
+        try:
+            self.do_GET()
+        finally:
+            self.wfile = connection
 
     def number(self, query, name):
         try:
@@ -201,7 +234,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.reply(code, b"status %d\n" % code)
 
     def route_redirect(self, url, query):
-        self.reply(302, b"redirect body\n", [("Location", "/status/200")])
+        """One hop to /status/200; ?hops=N makes a chain, ?to= goes there."""
+        hops = self.number(query, "hops") if "hops" in query else 1
+        location = query.get("to") or ("/redirect?hops=%d" % (hops - 1) if hops > 1 else "/status/200")
+        self.reply(302, b"redirect body\n", [("Location", location)])
 
     def route_nolength(self, url, query):
         self.start(None)

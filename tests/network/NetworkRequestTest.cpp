@@ -96,15 +96,24 @@ TEST(NetworkRequest, SetHeadersReplacesDefaultsAndHeadersEditsInPlace)
               request->toString());
 }
 
-TEST(NetworkRequest, LimitsAreOffByDefaultAndDumpedApartFromTheRequest)
+TEST(NetworkRequest, LimitsAndSecurityAreOffByDefaultAndDumpedApartFromTheRequest)
 {
     auto request = NetworkRequest::create(NetworkManager::create());
-    EXPECT_EQ("NetworkLimits:\nmaxBodySize:0\n", request->limits().toString());
+    EXPECT_EQ("NetworkLimits:\nmaxBodySize:0\nmaxRedirects:0\n", request->limits().toString());
+    EXPECT_EQ("NetworkSecurity:\nverifyPeer:false\ncaFile:\ncaDirectory:\npinnedPublicKey:\nclientCertificate:\n"
+              "clientKey:\n",
+              request->security().toString());
 
     NetworkLimits bounded;
     bounded.maxBodySize = 18446744073709551615ull;
+    bounded.maxRedirects = 5;
     request->setLimits(bounded);
-    EXPECT_EQ("NetworkLimits:\nmaxBodySize:18446744073709551615\n", request->limits().toString());
+    tandrel::NetworkSecurity verified;
+    verified.verifyPeer = true;
+    verified.caFile = "ca.pem";
+    request->setSecurity(verified);
+    EXPECT_EQ("NetworkLimits:\nmaxBodySize:18446744073709551615\nmaxRedirects:5\n", request->limits().toString());
+    EXPECT_EQ(0u, request->security().toString().find("NetworkSecurity:\nverifyPeer:true\ncaFile:ca.pem\n"));
     EXPECT_EQ(defaultDump, request->toString());
 }
 

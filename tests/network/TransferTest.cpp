@@ -363,6 +363,11 @@ TEST_F(Transfer, MultipartFormSendsCallersParts)
     EXPECT_NE(std::string::npos, echo.body.find("form-data; name=\"alpha\"\r\n\r\none\r\n")) << echo.body;
     EXPECT_NE(std::string::npos, echo.body.find("form-data; name=\"beta\"\r\n\r\ntwo words\r\n")) << echo.body;
 
+    // The same parts under another method.
+    const Echo put(request->put(ec, url("/echo"), form)->body());
+    EXPECT_EQ("PUT /echo", put.requestLine);
+    EXPECT_NE(std::string::npos, put.body.find("form-data; name=\"beta\"\r\n\r\ntwo words\r\n")) << put.body;
+
     // A Content-Type the caller chose goes out as chosen.
     request->headers().setHeader("Content-Type", "multipart/mixed");
     const auto mixed = request->post(ec, url("/echo"), form);
@@ -372,6 +377,105 @@ TEST_F(Transfer, MultipartFormSendsCallersParts)
     EXPECT_EQ(0u, chosen[0].rfind("Content-Type: multipart/mixed", 0)) << chosen[0];
 }
 #pragma GCC diagnostic pop
+
+TEST_F(Transfer, EveryMethodGoesOutWithItsBody)
+{
+    const auto echoed = [](const std::shared_ptr<NetworkReply>& reply) {
+        const Echo echo(reply->body());
+        return echo.requestLine + " " + echo.body;
+    };
+    std::vector<std::pair<unsigned long long, unsigned long long>> sent;
+    request->setUploadProgress(
+        [&sent](unsigned long long now, unsigned long long total) { sent.emplace_back(now, total); });
+    std::error_code ec;
+    EXPECT_EQ("PUT /echo put body", echoed(request->put(ec, url("/echo"), "put body")));
+    EXPECT_EQ("PATCH /echo a=1&b=2", echoed(request->patch(ec, url("/echo"), FormFields{{{"a", "1"}, {"b", "2"}}})));
+    EXPECT_EQ("DELETE /echo ", echoed(request->deleteResource(ec, url("/echo"))));
+    EXPECT_EQ("DELETE /echo gone", echoed(request->deleteResource(ec, url("/echo"), "gone")));
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(std::make_pair(4ull, 4ull), sent.back()) << "upload progress ends at the whole body";
+
+    const auto head = request->head(ec, url("/payload.bin"));
+    EXPECT_EQ(ok, ec);
+    EXPECT_EQ(200, head->statusCode());
+    EXPECT_EQ(std::to_string(payload.size()), head->header("content-length"));
+    EXPECT_EQ("", head->body());
+}
+
+TEST_F(Transfer, HeadersByNameAreTheFinalResponsesOwn)
+{
+    std::error_code ec;
+    const auto reply = request->get(ec, url("/hello.txt"));
+    EXPECT_EQ(std::to_string(hello.size()), reply->header("CONTENT-length"));
+    EXPECT_EQ("", reply->header("Location"));
+    std::vector<std::string> names;
+    for (const auto& [name, value] : reply->headers())
+        names.push_back(name);
+    EXPECT_EQ((std::vector<std::string>{"Server", "Date", "Content-Type", "Content-Length"}), names);
+
+    // Followed, the redirect's own headers stay in the header text only.
+    tandrel::NetworkLimits limits;
+    limits.maxRedirects = 1;
+    request->setLimits(limits);
+    const auto followed = request->get(ec, url("/redirect"));
+    EXPECT_EQ(ok, ec);
+    EXPECT_EQ("", followed->header("Location"));
+    EXPECT_NE(std::string::npos, followed->headerText().find("Location: /status/200"));
+}
+
+TEST_F(Transfer, RedirectsAreFollowedOnlyWhenAskedAndOnlyToHttp)
+{
+    tandrel::NetworkLimits limits;
+    limits.maxRedirects = 3;
+    request->setLimits(limits);
+    std::error_code ec;
+    const auto reply = request->download(ec, url("/redirect?hops=3"), target("followed.txt").string());
+    EXPECT_EQ(ok, ec);
+    EXPECT_EQ(200, reply->statusCode());
+    EXPECT_EQ(gateway->url("/status/200"), reply->url());
+    EXPECT_EQ("status 200\n", readFile(target("followed.txt")));
+
+    request->get(ec, url("/redirect?hops=4"));
+    EXPECT_EQ(curlError(CURLE_TOO_MANY_REDIRECTS), ec);
+    request->get(ec, url("/redirect?to=ftp://127.0.0.1/file"));
+    EXPECT_EQ(curlError(CURLE_UNSUPPORTED_PROTOCOL), ec);
+}
+
+TEST_F(Transfer, VerifiedTlsTrustsOnlyWhatItIsGiven)
+{
+    tandrel::NetworkSecurity systemStore;
+    systemStore.verifyPeer = true;
+    tandrel::NetworkSecurity ownCertificate = systemStore;
+    ownCertificate.caFile = gateway->certificate().string();
+    tandrel::NetworkSecurity pinned, otherPin, absentClientCertificate;
+    pinned.pinnedPublicKey = gateway->pin();
+    otherPin.pinnedPublicKey = "sha256//" + std::string(43, 'A') + "=";
+    absentClientCertificate.clientCertificate = target("absent.pem").string();
+    struct Case
+    {
+        const char* name;
+        const char* host;
+        const tandrel::NetworkSecurity& security;
+        std::error_code expected;
+    };
+    const Case cases[] = {
+        {"self-signed, against the system's store", "127.0.0.1", systemStore,
+         curlError(CURLE_PEER_FAILED_VERIFICATION)},
+        {"its own certificate as the CA file", "127.0.0.1", ownCertificate, ok},
+        {"a name the certificate does not hold", "localhost", ownCertificate,
+         curlError(CURLE_PEER_FAILED_VERIFICATION)},
+        {"the key's pin", "127.0.0.1", pinned, ok},
+        {"another pin", "127.0.0.1", otherPin, curlError(CURLE_SSL_PINNEDPUBKEYNOTMATCH)},
+        {"a client certificate that can't be read", "127.0.0.1", absentClientCertificate,
+         curlError(CURLE_SSL_CERTPROBLEM)},
+    };
+    for (const Case& c : cases) {
+        request->setSecurity(c.security);
+        std::error_code ec;
+        request->get(ec, Url("https://" + std::string(c.host) + ":" + std::to_string(gateway->port()) + "/hello.txt"));
+        EXPECT_EQ(c.expected, ec) << c.name;
+    }
+}
 
 TEST_F(CookieTransfer, ReceivedCookiesAreStoredOnlyWhenEnabled)
 {

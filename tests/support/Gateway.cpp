@@ -85,6 +85,16 @@ Gateway::~Gateway()
     stop();
 }
 
+fs::path Gateway::certificate() const
+{
+    return workDir.path() / "cert.pem";
+}
+
+std::string Gateway::pin() const
+{
+    return readFile(workDir.path() / "pin.txt");
+}
+
 std::string Gateway::url(const std::string& path) const
 {
     return "https://127.0.0.1:" + std::to_string(listenPort) + path;

@@ -36,6 +36,9 @@ public:
     unsigned short port() const { return listenPort; }
     // "https://127.0.0.1:<port>" + path
     std::string url(const std::string& path) const;
+    // Its self-signed certificate (PEM), and its key's pin ("sha256//...").
+    boost::filesystem::path certificate() const;
+    std::string pin() const;
 
 private:
     // Starts the server script with arguments; its first line, or empty

@@ -1,6 +1,7 @@
 #include "network/privacy/NetworkReplyPrivate.h"
 
 #include <algorithm>
+#include <cctype>
 #include <limits>
 #include <utility>
 
@@ -71,6 +72,9 @@ void NetworkReplyPrivate::finish()
     long code = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &code);
     status = static_cast<int>(code);
+    // The last request's headers: those of the final response.
+    for (curl_header* h = nullptr; (h = curl_easy_nextheader(handle, CURLH_HEADER, -1, h)) != nullptr;)
+        finalHeaders.emplace_back(h->name, h->value);
     releaseHandle();
 }
 
@@ -97,6 +101,17 @@ void NetworkReplyPrivate::releaseHandle()
     headerList = nullptr;
 }
 
+std::string NetworkReplyPrivate::header(const std::string& name) const
+{
+    const auto sameName = [&name](const std::pair<std::string, std::string>& entry) {
+        return entry.first.size() == name.size()
+               && std::equal(name.begin(), name.end(), entry.first.begin(),
+                             [](unsigned char a, unsigned char b) { return std::tolower(a) == std::tolower(b); });
+    };
+    const auto found = std::find_if(finalHeaders.begin(), finalHeaders.end(), sameName);
+    return found != finalHeaders.end() ? found->second : std::string();
+}
+
 CURLcode NetworkReplyPrivate::outcome(CURLcode result) const
 {
     if (result == CURLE_OK && heldLost)
@@ -113,7 +128,7 @@ long NetworkReplyPrivate::limitMilliseconds(std::int64_t seconds)
 std::string NetworkReplyPrivate::toString() const
 {
     return "reply:\nurl:" + effectiveUrl + "\nstatus code:" + std::to_string(status)
-           + " (status code 200 means ok,status code 0 means can not get reply from remote)\nheader:" + header
+           + " (status code 200 means ok,status code 0 means can not get reply from remote)\nheader:" + headerBytes
            + "\nbody:" + content + "\n";
 }
 
@@ -140,7 +155,7 @@ size_t sink(void* userdata, Write write)
 size_t NetworkReplyPrivate::headerSink(char* data, size_t size, size_t count, void* userdata)
 {
     return sink(userdata, [&](NetworkReplyPrivate& reply) {
-        reply.header.append(data, size * count);
+        reply.headerBytes.append(data, size * count);
         return size * count;
     });
 }
@@ -253,6 +268,17 @@ int NetworkReplyPrivate::progressSink(void* userdata, curl_off_t dltotal, curl_o
             reply->closeFile();
         if (reply->progress && dltotal != 0)
             reply->progress(static_cast<unsigned long long>(dlnow), static_cast<unsigned long long>(dltotal));
+    } catch (...) {
+    }
+    return 0;
+}
+
+int NetworkReplyPrivate::uploadSink(void* userdata, curl_off_t, curl_off_t, curl_off_t ultotal, curl_off_t ulnow)
+{
+    auto* reply = static_cast<NetworkReplyPrivate*>(userdata);
+    try {
+        if (reply != nullptr && reply->uploadProgress && ultotal != 0)
+            reply->uploadProgress(static_cast<unsigned long long>(ulnow), static_cast<unsigned long long>(ultotal));
     } catch (...) {
     }
     return 0;

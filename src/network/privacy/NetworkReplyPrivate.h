@@ -9,6 +9,8 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tandrel {
 
@@ -40,6 +42,8 @@ public:
     // The request's header lines; freed with the handle.
     void adoptHeaderList(curl_slist* list);
 
+    // Called with (bytes sent, total) while the request body goes out.
+    void setUploadProgress(const ProgressCallback& callback) { uploadProgress = callback; }
     // The most body bytes to keep (0: no bound); see NetworkLimits.
     void setMaxBodySize(std::uint64_t bytes) { maxBody = bytes; }
     // The transfer's outcome, given libcurl's: a body cut at its bound ends
@@ -64,7 +68,9 @@ public:
     void discard();
 
     int statusCode() const { return status; }
-    std::string headerText() const { return header; }
+    std::string headerText() const { return headerBytes; }
+    std::vector<std::pair<std::string, std::string>> headers() const { return finalHeaders; }
+    std::string header(const std::string& name) const;
     std::string body() const { return content; }
     std::string url() const { return effectiveUrl; }
     std::string filePath() const { return path; }
@@ -76,6 +82,7 @@ public:
     static size_t bodySink(char* data, size_t size, size_t count, void* userdata);
     static size_t fileSink(char* data, size_t size, size_t count, void* userdata);
     static int progressSink(void* userdata, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow);
+    static int uploadSink(void* userdata, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow);
 
 private:
     size_t admit(size_t length);
@@ -89,8 +96,10 @@ private:
     curl_slist* headerList = nullptr;
     CompletionCallback done;
     ProgressCallback progress;
+    ProgressCallback uploadProgress;
     std::string content;
-    std::string header;
+    std::string headerBytes;
+    std::vector<std::pair<std::string, std::string>> finalHeaders;
     std::string post;
     std::string path;
     std::ofstream file;

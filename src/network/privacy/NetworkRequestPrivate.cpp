@@ -113,6 +113,18 @@ std::shared_ptr<NetworkReply> NetworkRequestPrivate::get(const CompletionCallbac
 std::shared_ptr<NetworkReply> NetworkRequestPrivate::post(const CompletionCallback& done, const Url& url,
                                                           const std::string& body)
 {
+    return send(nullptr, done, url, body);
+}
+
+std::shared_ptr<NetworkReply> NetworkRequestPrivate::post(const CompletionCallback& done, const Url& url,
+                                                          const std::shared_ptr<MultipartForm>& form)
+{
+    return send(nullptr, done, url, form);
+}
+
+std::shared_ptr<NetworkReply> NetworkRequestPrivate::send(const char* method, const CompletionCallback& done,
+                                                          const Url& url, const std::string& body)
+{
     std::shared_ptr<NetworkReply> reply = createReply(url, done);
     NetworkReplyPrivate& r = *reply->d;
     // libcurl does not copy the body: it points into the reply's copy.
@@ -121,12 +133,13 @@ std::shared_ptr<NetworkReply> NetworkRequestPrivate::post(const CompletionCallba
     throwIfFailed(curl_easy_setopt(handle, CURLOPT_POST, 1L));
     throwIfFailed(curl_easy_setopt(handle, CURLOPT_POSTFIELDS, r.postData().data()));
     throwIfFailed(curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE, static_cast<long>(r.postData().size())));
+    setupBodyTransfer(handle, r, method);
     handIn(reply);
     return reply;
 }
 
-std::shared_ptr<NetworkReply> NetworkRequestPrivate::post(const CompletionCallback& done, const Url& url,
-                                                          const std::shared_ptr<MultipartForm>& form)
+std::shared_ptr<NetworkReply> NetworkRequestPrivate::send(const char* method, const CompletionCallback& done,
+                                                          const Url& url, const std::shared_ptr<MultipartForm>& form)
 {
     std::shared_ptr<NetworkReply> reply = createReply(url, done);
     CURL* handle = reply->d->easyHandle();
@@ -136,8 +149,39 @@ std::shared_ptr<NetworkReply> NetworkRequestPrivate::post(const CompletionCallba
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     throwIfFailed(curl_easy_setopt(handle, CURLOPT_HTTPPOST, form ? form->head : nullptr));
 #pragma GCC diagnostic pop
+    setupBodyTransfer(handle, *reply->d, method);
     handIn(reply);
     return reply;
+}
+
+std::shared_ptr<NetworkReply> NetworkRequestPrivate::deleteResource(const CompletionCallback& done, const Url& url)
+{
+    std::shared_ptr<NetworkReply> reply = createReply(url, done);
+    throwIfFailed(curl_easy_setopt(reply->d->easyHandle(), CURLOPT_CUSTOMREQUEST, "DELETE"));
+    handIn(reply);
+    return reply;
+}
+
+std::shared_ptr<NetworkReply> NetworkRequestPrivate::head(const CompletionCallback& done, const Url& url)
+{
+    std::shared_ptr<NetworkReply> reply = createReply(url, done);
+    // The transfer ends with the head: no body is read, whatever its length.
+    throwIfFailed(curl_easy_setopt(reply->d->easyHandle(), CURLOPT_NOBODY, 1L));
+    handIn(reply);
+    return reply;
+}
+
+void NetworkRequestPrivate::setupBodyTransfer(CURL* handle, NetworkReplyPrivate& reply, const char* method)
+{
+    // The body goes out as a POST's does, under the method's own name.
+    if (method != nullptr)
+        throwIfFailed(curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, method));
+    if (!uploadProgress)
+        return;
+    reply.setUploadProgress(uploadProgress);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &reply);
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &NetworkReplyPrivate::uploadSink);
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
 }
 
 std::shared_ptr<NetworkReply> NetworkRequestPrivate::download(const ProgressCallback& progress,
@@ -207,9 +251,7 @@ void NetworkRequestPrivate::setupCommon(CURL* handle, const std::string& url, Ne
     const long limitMs = NetworkReplyPrivate::limitMilliseconds(reply->timeoutSeconds());
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
     curl_easy_setopt(handle, CURLOPT_VERBOSE, 0L);
-    // The gateway's certificate is not checked: the signature checker is the trust decision.
-    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
+    setupSecurity(handle);
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, limitMs);
     curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, limitMs);
     const bool cookies = (cookieOptions.enableSendCookies || cookieOptions.enableRecvCookies) && cookieFileUsable();
@@ -220,6 +262,11 @@ void NetworkRequestPrivate::setupCommon(CURL* handle, const std::string& url, Ne
     if (download)
         curl_easy_setopt(handle, CURLOPT_FORBID_REUSE, 1L);
     installHeaders(handle, *reply, false);
+    if (transferLimits.maxRedirects > 0) {
+        curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(handle, CURLOPT_MAXREDIRS, static_cast<long>(transferLimits.maxRedirects));
+        curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    }
     if (transferLimits.maxBodySize > 0) {
         // libcurl refuses a larger announced length before the body; the
         // reply's sinks hold the bound when no length is announced.
@@ -227,6 +274,26 @@ void NetworkRequestPrivate::setupCommon(CURL* handle, const std::string& url, Ne
         const auto bound = static_cast<curl_off_t>(std::min(transferLimits.maxBodySize, largest));
         curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, bound);
         reply->setMaxBodySize(transferLimits.maxBodySize);
+    }
+}
+
+void NetworkRequestPrivate::setupSecurity(CURL* handle) const
+{
+    // Unless asked, the certificate is not checked: the tool's gateway has a
+    // self-signed one, and the signature checker is its trust decision.
+    const NetworkSecurity& s = transportSecurity;
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, s.verifyPeer ? 1L : 0L);
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, s.verifyPeer ? 2L : 0L);
+    const std::pair<CURLoption, const std::string*> files[] = {
+        {CURLOPT_CAINFO, &s.caFile},
+        {CURLOPT_CAPATH, &s.caDirectory},
+        {CURLOPT_PINNEDPUBLICKEY, &s.pinnedPublicKey},
+        {CURLOPT_SSLCERT, &s.clientCertificate},
+        {CURLOPT_SSLKEY, &s.clientKey},
+    };
+    for (const auto& [option, value] : files) {
+        if (!value->empty())
+            curl_easy_setopt(handle, option, value->c_str());
     }
 }
 

@@ -5,6 +5,7 @@
 #include "network/NetworkHeaders.h"
 #include "network/NetworkLimits.h"
 #include "network/NetworkOptions.h"
+#include "network/NetworkSecurity.h"
 #include "network/Url.h"
 
 #include <curl/curl.h>
@@ -42,6 +43,9 @@ public:
     NetworkHeaders& headers() { return requestHeaders; }
     void setLimits(const NetworkLimits& limits) { transferLimits = limits; }
     NetworkLimits limits() const { return transferLimits; }
+    void setSecurity(const NetworkSecurity& security) { transportSecurity = security; }
+    NetworkSecurity security() const { return transportSecurity; }
+    void setUploadProgress(const ProgressCallback& progress) { uploadProgress = progress; }
     std::string toString() const;
 
     std::shared_ptr<NetworkReply> get(const CompletionCallback& done, const Url& url);
@@ -50,6 +54,13 @@ public:
                                        const std::shared_ptr<MultipartForm>& form);
     std::shared_ptr<NetworkReply> download(const ProgressCallback& progress, const CompletionCallback& done,
                                            const Url& url, const std::string& path);
+    // A body sent as a POST's is, under method (POST when null).
+    std::shared_ptr<NetworkReply> send(const char* method, const CompletionCallback& done, const Url& url,
+                                       const std::string& body);
+    std::shared_ptr<NetworkReply> send(const char* method, const CompletionCallback& done, const Url& url,
+                                       const std::shared_ptr<MultipartForm>& form);
+    std::shared_ptr<NetworkReply> deleteResource(const CompletionCallback& done, const Url& url);
+    std::shared_ptr<NetworkReply> head(const CompletionCallback& done, const Url& url);
 
 private:
     std::shared_ptr<NetworkReply> createReply(const Url& url, const CompletionCallback& done);
@@ -59,6 +70,9 @@ private:
     void setupFileTransfer(CURL* handle, const std::string& url, NetworkReplyPrivate* reply);
     // The body and header sinks, bodySink receiving the body.
     void setupSinks(CURL* handle, NetworkReplyPrivate* reply, curl_write_callback bodySink);
+    // The method and the upload progress of a transfer with a body.
+    void setupBodyTransfer(CURL* handle, NetworkReplyPrivate& reply, const char* method);
+    void setupSecurity(CURL* handle) const;
     // The options after the sinks, shared by both kinds of transfer.
     void setupCommon(CURL* handle, const std::string& url, NetworkReplyPrivate* reply, bool download);
     // The request's header lines as CURLOPT_HTTPHEADER, the list owned by
@@ -75,6 +89,8 @@ private:
     NetworkHeaders requestHeaders;
     NetworkOptions cookieOptions;
     NetworkLimits transferLimits;
+    NetworkSecurity transportSecurity;
+    ProgressCallback uploadProgress;
 };
 
 } // namespace privacy
