@@ -93,6 +93,14 @@ TEST_F(Examples, BlockingGetPrintsStatusAndBodyWhateverTheStatus)
     const Output missing = run(BLOCKING_GET_PATH, {url("/status/404")});
     EXPECT_EQ(0, missing.exitCode) << missing.err;
     EXPECT_EQ("status 404\nstatus 404\n", missing.out);
+
+    // Verified: the server's own certificate is trusted, another CA's is not.
+    const Output trusted = run(BLOCKING_GET_PATH, {"--ca-file", gateway->certificate().string(), url("/hello.txt")});
+    EXPECT_EQ("status 200\n" + hello, trusted.out) << trusted.err;
+    const Output untrusted = run(BLOCKING_GET_PATH,
+                                 {"--ca-file", testing_support::signedFile("ca.pem").string(), url("/hello.txt")});
+    EXPECT_EQ(1, untrusted.exitCode);
+    EXPECT_NE(std::string::npos, untrusted.err.find("curl_category@60")) << untrusted.err;
 }
 
 TEST_F(Examples, ParallelDownloadsWriteEveryFileWithProgressThenResults)
