@@ -458,6 +458,8 @@ TEST_F(Transfer, VerifiedTlsTrustsOnlyWhatItIsGiven)
         const tandrel::NetworkSecurity& security;
         std::error_code expected;
     };
+    // The chain (first three cases) is checked by the system's chain engine
+    // on Windows, which Wine implements only in part.
     const Case cases[] = {
         {"self-signed, against the system's store", "127.0.0.1", systemStore,
          curlError(CURLE_PEER_FAILED_VERIFICATION)},
@@ -469,12 +471,17 @@ TEST_F(Transfer, VerifiedTlsTrustsOnlyWhatItIsGiven)
         {"a client certificate that can't be read", "127.0.0.1", absentClientCertificate,
          curlError(CURLE_SSL_CERTPROBLEM)},
     };
+    const bool wine = testing_support::underWine();
     for (const Case& c : cases) {
+        if (wine && c.security.verifyPeer)
+            continue;
         request->setSecurity(c.security);
         std::error_code ec;
         request->get(ec, Url("https://" + std::string(c.host) + ":" + std::to_string(gateway->port()) + "/hello.txt"));
         EXPECT_EQ(c.expected, ec) << c.name;
     }
+    if (wine)
+        GTEST_SKIP() << testing_support::wineChainGap;
 }
 
 TEST_F(CookieTransfer, ReceivedCookiesAreStoredOnlyWhenEnabled)
