@@ -20,6 +20,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -276,6 +277,8 @@ Nginx::Nginx(const fs::path& dir, const fs::path& documentRoot, long slowRate)
 bool Nginx::start(const fs::path& dir, const fs::path& documentRoot, long slowRate)
 {
     port = freePort();
+    h2Port = freePort();
+    connectionLog = dir / "connections.log";
     std::ostringstream conf;
     // The configuration file's own layout, line by line.
     // clang-format off
@@ -287,7 +290,8 @@ bool Nginx::start(const fs::path& dir, const fs::path& documentRoot, long slowRa
             "error_log error.log warn;\n"
             "events { worker_connections 4096; multi_accept on; }\n"
             "http {\n"
-            "    access_log off;\n"
+            "    log_format connection '$connection';\n"
+            "    access_log connections.log connection;\n"
             "    default_type application/octet-stream;\n"
             "    client_body_temp_path tmp/body;\n"
             "    proxy_temp_path tmp/proxy;\n"
@@ -313,6 +317,12 @@ bool Nginx::start(const fs::path& dir, const fs::path& documentRoot, long slowRa
             "        }\n"
             "        location = /.tail { alias " << (dir / "tail").string() << "; }\n"
             "    }\n"
+            "    server {\n"
+            "        listen 127.0.0.1:" << h2Port << " ssl http2 backlog=4096;\n"
+            "        ssl_certificate cert.pem;\n"
+            "        ssl_certificate_key key.pem;\n"
+            "        root " << documentRoot.string() << ";\n"
+            "    }\n"
             "}\n";
     // clang-format on
     fs::create_directories(dir / "tmp");
@@ -330,7 +340,7 @@ bool Nginx::start(const fs::path& dir, const fs::path& documentRoot, long slowRa
             master.reset();
             return false;
         }
-        if (accepts(port))
+        if (accepts(port) && accepts(h2Port))
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -353,6 +363,28 @@ Nginx::~Nginx()
 std::string Nginx::url(const std::string& path) const
 {
     return "https://127.0.0.1:" + std::to_string(port) + path;
+}
+
+std::string Nginx::h2Url(const std::string& path) const
+{
+    return "https://127.0.0.1:" + std::to_string(h2Port) + path;
+}
+
+std::uintmax_t Nginx::logMark() const
+{
+    boost::system::error_code ec;
+    const std::uintmax_t size = fs::file_size(connectionLog, ec);
+    return ec ? 0 : size;
+}
+
+std::size_t Nginx::connectionsSince(std::uintmax_t mark) const
+{
+    std::ifstream log(connectionLog.string());
+    log.seekg(static_cast<std::streamoff>(mark));
+    std::set<std::string> connections;
+    for (std::string line; std::getline(log, line);)
+        connections.insert(line);
+    return connections.size();
 }
 
 } // namespace bench

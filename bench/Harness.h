@@ -95,7 +95,8 @@ fs::path findProgram(const std::string& program);
 // by its master's PID when the object goes. /once/ serves the same files but
 // closes every connection after its response; /slow/ is rate-limited to
 // slowRate bytes per second; /slow-chunked/ serves the same files at the same
-// rate without a length (chunked).
+// rate without a length (chunked). A second port speaks HTTP/2 (h2Url).
+// Each request's connection is logged, so connectionsSince can count them.
 class Nginx
 {
 public:
@@ -105,13 +106,20 @@ public:
     Nginx& operator=(const Nginx&) = delete;
 
     std::string url(const std::string& path) const;
+    std::string h2Url(const std::string& path) const;
     std::string version() const { return nginxVersion; }
+    // Where the log of connections ends now, and how many connections the
+    // requests logged after mark came on.
+    std::uintmax_t logMark() const;
+    std::size_t connectionsSince(std::uintmax_t mark) const;
 
 private:
     bool start(const fs::path& dir, const fs::path& documentRoot, long slowRate);
 
     fs::path program;
     unsigned short port = 0;
+    unsigned short h2Port = 0;
+    fs::path connectionLog;
     std::string nginxVersion;
     std::unique_ptr<Child> master;
 };

@@ -32,6 +32,9 @@ RawTransfer::RawTransfer(const std::string& url, curl_slist* headers)
     curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, 30000L);
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(handle, CURLOPT_PRIVATE, this);
+    // As the client: over TLS, wait to share a connection being made.
+    if (url.compare(0, 6, "https:") == 0)
+        curl_easy_setopt(handle, CURLOPT_PIPEWAIT, 1L);
 }
 
 RawTransfer::~RawTransfer()

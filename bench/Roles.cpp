@@ -166,9 +166,12 @@ int oldLoopIdle(int seconds)
     return 0;
 }
 
-int many(const std::string& url, int count)
+int many(const std::string& url, int count, long perHost)
 {
     const auto manager = tandrel::NetworkManager::create();
+    tandrel::ConnectionLimits limits;
+    limits.perHost = perHost;
+    manager->setConnectionLimits(limits);
     const auto request = tandrel::NetworkRequest::create(manager);
     const tandrel::Url target(url);
     std::mutex mutex;
@@ -207,10 +210,11 @@ int many(const std::string& url, int count)
 
 // ---- plain libcurl, the reference ----------------------------------------
 
-int rawMany(const std::string& url, int count)
+int rawMany(const std::string& url, int count, long perHost)
 {
     curl_slist* headers = defaultHeaders();
     CURLM* multi = curl_multi_init();
+    curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, perHost);
     std::vector<std::unique_ptr<RawTransfer>> transfers;
     int failed = 0;
     const auto start = Clock::now();
@@ -256,9 +260,9 @@ int runRole(const std::vector<std::string>& args)
         else if (role == "old-loop-idle")
             status = oldLoopIdle(number(arg(1)));
         else if (role == "many")
-            status = many(arg(1), number(arg(2)));
+            status = many(arg(1), number(arg(2)), args.size() > 3 ? number(arg(3)) : 0);
         else if (role == "raw-many")
-            status = rawMany(arg(1), number(arg(2)));
+            status = rawMany(arg(1), number(arg(2)), args.size() > 3 ? number(arg(3)) : 0);
         else
             std::printf("error unknown role '%s'\n", role.c_str());
         std::fflush(stdout);

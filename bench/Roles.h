@@ -14,8 +14,9 @@ namespace bench {
 //   write-file PATH MIB       MIB MiB into a new file in aligned 64 KiB writes
 //   idle URL SECONDS          one get on a manager, then CPU used while it idles
 //   old-loop-idle SECONDS     the same for the old perform + 100 us wait loop
-//   many URL COUNT            COUNT asynchronous gets on one manager at once
-//   raw-many URL COUNT        the same with a plain libcurl multi loop
+//   many URL COUNT [PERHOST]  COUNT asynchronous gets on one manager at once,
+//                             at most PERHOST connections to the server
+//   raw-many URL COUNT [PERHOST]  the same with a plain libcurl multi loop
 // Returns the process exit code.
 int runRole(const std::vector<std::string>& args);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <system_error>
@@ -16,5 +17,10 @@ using CompletionCallback = std::function<void(const std::error_code&, std::share
 // Called on the worker thread during a download with (bytes received, total
 // announced), only while the total is known (not 0).
 using ProgressCallback = std::function<void(unsigned long long, unsigned long long)>;
+
+// Called on the worker thread with each piece of a streamed body, in order,
+// as it arrives. Returning false stops the transfer (its completion then
+// carries CURLE_ABORTED_BY_CALLBACK).
+using ChunkCallback = std::function<bool(const char* data, std::size_t size)>;
 
 } // namespace tandrel

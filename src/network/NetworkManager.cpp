@@ -39,6 +39,16 @@ int NetworkManager::timeout() const
     return d->timeout();
 }
 
+void NetworkManager::setConnectionLimits(const ConnectionLimits& limits)
+{
+    d->setConnectionLimits(limits);
+}
+
+ConnectionLimits NetworkManager::connectionLimits() const
+{
+    return d->connectionLimits();
+}
+
 void NetworkManager::stop()
 {
     d->stop();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "network/ConnectionLimits.h"
+
 #include <memory>
 #include <system_error>
 
@@ -36,6 +38,11 @@ public:
     // under it fail to start (CURLE_BAD_FUNCTION_ARGUMENT).
     void setTimeout(int seconds);
     int timeout() const;
+
+    // Caps on this manager's connections; none by default. They apply from
+    // the worker's next pass on, to the transfers still to connect.
+    void setConnectionLimits(const ConnectionLimits& limits);
+    ConnectionLimits connectionLimits() const;
 
     // Ends the worker and drops the transfers in flight: their completion
     // callbacks never run, and blocking calls waiting on them return

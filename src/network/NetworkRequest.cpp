@@ -278,6 +278,29 @@ std::shared_ptr<NetworkReply> NetworkRequest::head(std::error_code& ec, const Ur
     return waitFor(ec, [&](const CompletionCallback& done) { return d->head(done, url); });
 }
 
+std::shared_ptr<NetworkReply> NetworkRequest::stream(const ChunkCallback& chunk, const CompletionCallback& done,
+                                                     const Url& url)
+{
+    return d->stream(chunk, done, url);
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::stream(std::error_code& ec, const ChunkCallback& chunk, const Url& url)
+{
+    return waitFor(ec, [&](const CompletionCallback& done) { return d->stream(chunk, done, url); });
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::resume(const ProgressCallback& progress, const CompletionCallback& done,
+                                                     const Url& url, const std::string& path)
+{
+    return d->download(progress, done, url, path, true);
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::resume(std::error_code& ec, const ProgressCallback& progress,
+                                                     const Url& url, const std::string& path)
+{
+    return waitFor(ec, [&](const CompletionCallback& done) { return d->download(progress, done, url, path, true); });
+}
+
 std::shared_ptr<NetworkReply> NetworkRequest::download(const CompletionCallback& done, const Url& url,
                                                        const std::string& path)
 {

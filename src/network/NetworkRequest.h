@@ -123,6 +123,25 @@ public:
     std::shared_ptr<NetworkReply> head(const CompletionCallback& done, const Url& url);
     std::shared_ptr<NetworkReply> head(std::error_code& ec, const Url& url);
 
+    // GET whose body goes to chunk, piece by piece, on the worker thread,
+    // instead of into the reply (whose body() stays empty): for bodies
+    // larger than memory. Its time limit slides as a download's does.
+    // chunk returning false ends the transfer with CURLE_ABORTED_BY_CALLBACK.
+    std::shared_ptr<NetworkReply> stream(const ChunkCallback& chunk, const CompletionCallback& done, const Url& url);
+    std::shared_ptr<NetworkReply> stream(std::error_code& ec, const ChunkCallback& chunk, const Url& url);
+
+    // A download that continues the file at path: asks for the bytes past
+    // its end, appends them when the server answers 206, starts over (the
+    // whole body replaces the file) on 200, and counts 416 on a file of the
+    // size the server names as done. Any other answer leaves the file as it
+    // was; a 206 for another range, or a 416 for another size, ends with
+    // CURLE_RANGE_ERROR. Without a file, or with an empty one, it is a
+    // download. Progress counts the bytes the file had. progress may be empty.
+    std::shared_ptr<NetworkReply> resume(const ProgressCallback& progress, const CompletionCallback& done,
+                                         const Url& url, const std::string& path);
+    std::shared_ptr<NetworkReply> resume(std::error_code& ec, const ProgressCallback& progress, const Url& url,
+                                         const std::string& path);
+
     // GET into the file at path, which is created or truncated at once. The
     // body is stored whatever the status; redirects are not followed.
     std::shared_ptr<NetworkReply> download(const CompletionCallback& done, const Url& url, const std::string& path);

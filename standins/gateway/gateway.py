@@ -362,9 +362,26 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     self.abort()
                 else:
                     self.stall()
+            elif query.get("ranges") != "no" and self.headers.get("Range", "").startswith("bytes="):
+                self.send_range(f, size)
             else:
                 self.start(size)
                 self.send_pieces(pieces(size))
+
+    def send_range(self, f, size):
+        """Answers "Range: bytes=N-": 206 with the rest, 416 past the end."""
+        try:
+            first = int(self.headers["Range"][len("bytes="):].rstrip("-"))
+        except ValueError:
+            raise BadRequest()
+        if not 0 <= first < size:
+            return self.reply(416, b"", [("Content-Range", "bytes */%d" % size)])
+        f.seek(first)
+        self.send_response(206)
+        self.send_header("Content-Range", "bytes %d-%d/%d" % (first, size - 1, size))
+        self.send_header("Content-Length", str(size - first))
+        self.end_headers()
+        self.send_pieces(read_pieces(f, size - first))
 
     def resolve(self, path):
         """The regular file under the document root for a URL path, or None."""

@@ -620,6 +620,81 @@ TEST_F(Transfer, TimeLimitIsRequestsOwnElseItsManagersDefault)
     EXPECT_EQ(payload, readFile(target("long.bin")));
 }
 
+TEST_F(Transfer, StreamedBodyGoesToTheCallerPieceByPiece)
+{
+    std::string got;
+    std::error_code ec;
+    const auto reply = request->stream(
+        ec, [&](const char* data, std::size_t size) { return got.append(data, size).size() > 0; }, url("/payload.bin"));
+    EXPECT_EQ(ok, ec);
+    EXPECT_EQ(payload, got);
+    EXPECT_EQ("", reply->body());
+
+    int pieces = 0;
+    request->stream(
+        ec, [&](const char*, std::size_t) { return ++pieces < 2; }, url("/payload.bin"));
+    EXPECT_EQ(curlError(CURLE_ABORTED_BY_CALLBACK), ec);
+    EXPECT_EQ(2, pieces);
+}
+
+TEST_F(Transfer, ResumedDownloadAppendsStartsOverOrIsDone)
+{
+    const auto file = target("resumed.bin");
+    const auto resume = [&](const std::string& path, std::error_code& ec, Progress* progress = nullptr) {
+        return request->resume(
+            ec,
+            [progress](unsigned long long now, unsigned long long total) {
+                if (progress != nullptr)
+                    progress->emplace_back(now, total);
+            },
+            url(path), file.string());
+    };
+    std::error_code ec;
+    Progress progress;
+    writeFile(file, payload.substr(0, 100000));
+    EXPECT_EQ(206, resume("/payload.bin", ec, &progress)->statusCode());
+    EXPECT_EQ(ok, ec);
+    EXPECT_EQ(payload, readFile(file));
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(Progress::value_type(payload.size(), payload.size()), progress.back());
+
+    EXPECT_EQ(416, resume("/payload.bin", ec)->statusCode()) << "the file is complete";
+    EXPECT_EQ(ok, ec);
+    EXPECT_EQ(payload, readFile(file));
+
+    writeFile(file, "garbage");
+    EXPECT_EQ(200, resume("/payload.bin?ranges=no", ec)->statusCode()) << "a server without ranges";
+    EXPECT_EQ(ok, ec);
+    EXPECT_EQ(payload, readFile(file));
+
+    writeFile(file, payload + "more");
+    resume("/payload.bin", ec);
+    EXPECT_EQ(curlError(CURLE_RANGE_ERROR), ec) << "longer than the server's file";
+    EXPECT_EQ(payload + "more", readFile(file));
+}
+
+TEST_F(Transfer, ConnectionCapMakesTransfersTakeTurns)
+{
+    tandrel::ConnectionLimits limits;
+    limits.perHost = 1;
+    manager->setConnectionLimits(limits);
+    EXPECT_EQ("ConnectionLimits:\nperHost:1\ntotal:0\n", manager->connectionLimits().toString());
+    // Each transfer takes at least 400 ms; one connection runs them one by one.
+    std::vector<std::future<std::error_code>> results;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 3; ++i) {
+        auto done = std::make_shared<std::promise<std::error_code>>();
+        results.push_back(done->get_future());
+        request->get([done](const std::error_code& ec, std::shared_ptr<NetworkReply>) { done->set_value(ec); },
+                     url("/drip?chunks=3&size=10&interval_ms=200"));
+    }
+    for (auto& result : results) {
+        ASSERT_EQ(std::future_status::ready, result.wait_for(20s));
+        EXPECT_EQ(ok, result.get());
+    }
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 1200ms);
+}
+
 TEST_F(Transfer, DownloadLimitSlidesWhileDataArrives)
 {
     request->setTimeout(2);
@@ -629,6 +704,11 @@ TEST_F(Transfer, DownloadLimitSlidesWhileDataArrives)
     request->download(ec, url(drip), target("drip.bin").string());
     EXPECT_EQ(ok, ec);
     EXPECT_EQ(900u, fs::file_size(target("drip.bin")));
+    std::size_t streamed = 0;
+    request->stream(
+        ec, [&](const char*, std::size_t size) { return (streamed += size) > 0; }, url(drip));
+    EXPECT_EQ(ok, ec);
+    EXPECT_EQ(900u, streamed);
 
     // An in-memory transfer keeps its fixed limit.
     request->get(ec, url(drip));

@@ -275,6 +275,32 @@ void NetworkManagerPrivate::setTimeout(int seconds)
         timeoutSeconds = seconds;
 }
 
+void NetworkManagerPrivate::setConnectionLimits(const ConnectionLimits& connectionLimits)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        limits = connectionLimits;
+        limitsChanged = true;
+    }
+    wake();
+}
+
+ConnectionLimits NetworkManagerPrivate::connectionLimits() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return limits;
+}
+
+void NetworkManagerPrivate::applyConnectionLimits()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!limitsChanged)
+        return;
+    limitsChanged = false;
+    curl_multi_setopt(multiHandle, CURLMOPT_MAX_HOST_CONNECTIONS, limits.perHost);
+    curl_multi_setopt(multiHandle, CURLMOPT_MAX_TOTAL_CONNECTIONS, limits.total);
+}
+
 void NetworkManagerPrivate::wake()
 {
     if (multiHandle != nullptr)
@@ -314,6 +340,7 @@ void NetworkManagerPrivate::run()
 
 void NetworkManagerPrivate::pass(int& expected)
 {
+    applyConnectionLimits();
     expected += addPendingHandles();
     removeAbortedReplies();
 

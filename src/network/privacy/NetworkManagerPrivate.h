@@ -1,5 +1,7 @@
 #pragma once
 
+#include "network/ConnectionLimits.h"
+
 #include <curl/curl.h>
 
 #include <atomic>
@@ -57,6 +59,9 @@ public:
     int timeout() const { return timeoutSeconds; }
     // 0 is ignored.
     void setTimeout(int seconds);
+    // Stored here; the worker hands them to the multi handle (only it may).
+    void setConnectionLimits(const ConnectionLimits& limits);
+    ConnectionLimits connectionLimits() const;
 
 private:
     using Replies = std::vector<std::shared_ptr<NetworkReply>>;
@@ -65,6 +70,7 @@ private:
     void pass(int& expected);
     void waitForWork();
     int addPendingHandles();
+    void applyConnectionLimits();
     void removeAbortedReplies();
     std::shared_ptr<NetworkReply> takeReply(CURL* handle);
     void complete(CURLcode result, const std::shared_ptr<NetworkReply>& reply);
@@ -72,13 +78,15 @@ private:
     void wake();
 
     std::condition_variable condition;
-    std::mutex mutex;
+    mutable std::mutex mutex;
     std::map<CURL*, std::shared_ptr<NetworkReply>> replies;
     std::atomic<bool> stopRequested{false};
     CURLM* multiHandle = nullptr;
     std::atomic<int> timeoutSeconds{30};
     std::deque<CURL*> pendingHandles;
     std::deque<std::shared_ptr<NetworkReply>> abortedReplies;
+    ConnectionLimits limits;
+    bool limitsChanged = false;
     bool launched = false;
     std::thread worker;
     std::atomic<std::thread::id> workerId{};

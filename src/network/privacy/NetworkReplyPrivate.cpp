@@ -2,21 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <limits>
 #include <utility>
 
 namespace tandrel::privacy {
-
-namespace {
-
-// The unit of the download's file writes: a multiple of the page size, so
-// that every write starts at a page boundary, and large enough that the
-// writes cost less than copying the chunks together (libcurl hands over at
-// most 16 KiB at a time). Measured against 4 KiB and 128 or 256 KiB blocks,
-// 64 KiB cut the CPU of a large download the most.
-constexpr size_t fileBlock = size_t{64} * 1024;
-
-} // namespace
 
 NetworkReplyPrivate::NetworkReplyPrivate(CURL* easyHandle, CompletionCallback done, int timeout,
                                          std::shared_ptr<NetworkManager> manager)
@@ -29,20 +19,25 @@ NetworkReplyPrivate::NetworkReplyPrivate(CURL* easyHandle, CompletionCallback do
 }
 
 NetworkReplyPrivate::NetworkReplyPrivate(CURL* easyHandle, CompletionCallback done, ProgressCallback progress,
-                                         std::string path, int timeout, std::shared_ptr<NetworkManager> manager)
+                                         std::string path, int timeout, std::shared_ptr<NetworkManager> manager,
+                                         bool resume)
     : handle(easyHandle)
     , done(std::move(done))
     , progress(std::move(progress))
-    , path(std::move(path))
+    , file(std::make_unique<BlockFile>(std::move(path)))
     , owner(std::move(manager))
     , timeout(timeout)
     , startTime(std::chrono::steady_clock::now())
 {
-    // Unbuffered: writeBlocks decides what reaches the file when.
-    file.rdbuf()->pubsetbuf(nullptr, 0);
+    std::error_code ec;
+    if (resume)
+        resumeOffset = std::filesystem::file_size(file->path(), ec);
     // The file holds exactly this transfer's bytes; a failure to create it
     // shows at the first write.
-    std::ofstream(this->path, std::ios_base::out | std::ios_base::trunc | std::ios_base::binary);
+    if (ec || resumeOffset == 0) {
+        resumeOffset = 0;
+        file->truncate();
+    }
 }
 
 NetworkReplyPrivate::~NetworkReplyPrivate()
@@ -60,6 +55,8 @@ void NetworkReplyPrivate::adoptHeaderList(curl_slist* list)
 void NetworkReplyPrivate::finish()
 {
     // The download is over: its file is complete and closed before anyone is told.
+    if (handle != nullptr)
+        decideResume();
     closeFile();
     if (handle == nullptr)
         return;
@@ -116,7 +113,13 @@ CURLcode NetworkReplyPrivate::outcome(CURLcode result) const
 {
     if (result == CURLE_OK && heldLost)
         return CURLE_WRITE_ERROR;
-    return overBound && result == CURLE_WRITE_ERROR ? CURLE_FILESIZE_EXCEEDED : result;
+    if (result != CURLE_OK && result != CURLE_WRITE_ERROR)
+        return result;
+    if (rangeRefused)
+        return CURLE_RANGE_ERROR;
+    if (result == CURLE_WRITE_ERROR && overBound)
+        return CURLE_FILESIZE_EXCEEDED;
+    return result == CURLE_WRITE_ERROR && stoppedByCaller ? CURLE_ABORTED_BY_CALLBACK : result;
 }
 
 long NetworkReplyPrivate::limitMilliseconds(std::int64_t seconds)
@@ -174,6 +177,19 @@ size_t NetworkReplyPrivate::fileSink(char* data, size_t size, size_t count, void
     return sink(userdata, [&](NetworkReplyPrivate& reply) { return reply.writeFile(data, size * count); });
 }
 
+size_t NetworkReplyPrivate::chunkSink(char* data, size_t size, size_t count, void* userdata)
+{
+    return sink(userdata, [&](NetworkReplyPrivate& reply) -> size_t {
+        reply.slideTimeLimit();
+        const size_t admitted = reply.admit(size * count);
+        if (admitted > 0 && !reply.chunks(data, admitted)) {
+            reply.stoppedByCaller = true;
+            return 0;
+        }
+        return admitted;
+    });
+}
+
 // How many of length more body bytes the bound lets in. Fewer than length
 // (libcurl then fails the transfer) marks the transfer as over its bound.
 size_t NetworkReplyPrivate::admit(size_t length)
@@ -189,12 +205,12 @@ size_t NetworkReplyPrivate::admit(size_t length)
     return length;
 }
 
-size_t NetworkReplyPrivate::writeFile(const char* data, size_t length)
+// Slides the overall limit forward with every write, so a transfer that
+// keeps receiving is never cut off, while one that stalls for about
+// timeout + 1 s ends with CURLE_OPERATION_TIMEDOUT. The limit counts whole
+// seconds: libcurl hears of it only when it moves.
+void NetworkReplyPrivate::slideTimeLimit()
 {
-    // Slide the overall limit forward with every write, so a download that
-    // keeps receiving is never cut off, while one that stalls for about
-    // timeout + 1 s ends with CURLE_OPERATION_TIMEDOUT. The limit counts
-    // whole seconds: libcurl hears of it only when it moves.
     const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - startTime);
     const std::int64_t limit = elapsed.count() + 1 + timeout;
     if (limit != timeLimit || !limitInstalled) {
@@ -202,56 +218,55 @@ size_t NetworkReplyPrivate::writeFile(const char* data, size_t length)
         limitInstalled = true;
         curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, limitMilliseconds(limit));
     }
+}
 
+size_t NetworkReplyPrivate::writeFile(const char* data, size_t length)
+{
+    slideTimeLimit();
+    decideResume();
+    if (rangeRefused)
+        return 0;
+    if (resumption == Resumption::keepFile)
+        return length;
     // Open from the first write to the end of the transfer (see progressSink);
     // reopened for appending only if bytes come after it was closed.
     const size_t admitted = admit(length);
-    if (!file.is_open())
-        file.open(path, std::ios_base::out | std::ios_base::app | std::ios_base::binary);
-    return file.is_open() && writeBlocks(data, admitted) ? admitted : 0;
+    return file->append(data, admitted) ? admitted : 0;
 }
 
-// Every write starts at a multiple of fileBlock in the file: a write that
-// ends inside a page the file has not reached yet makes the kernel zero the
-// rest of that page, and the next write fills it again. So the last partial
-// block of a chunk is held (never more than one block) and written with the
-// next chunks, or when the file is closed: at the end of the transfer,
-// before anyone is told, and when it is aborted or dropped, so the file
-// always ends up with every byte received. Any other sink that writes a file
-// does the same.
-bool NetworkReplyPrivate::writeBlocks(const char* data, size_t length)
+// A resumed download asked for the bytes past the file's end. 206 from there
+// on: they are appended. 200: the whole body comes, and replaces the file.
+// 416 is the answer for a file that is complete already, when the server
+// names that size. Any other answer leaves the file as it was.
+void NetworkReplyPrivate::decideResume()
 {
-    if (!held.empty()) {
-        const size_t fill = std::min(length, fileBlock - held.size());
-        held.append(data, fill);
-        data += fill;
-        length -= fill;
-        if (held.size() < fileBlock)
-            return true;
-        if (!put(held.data(), held.size()))
-            return false;
-        held.clear();
+    if (resumeOffset == 0 || resumption != Resumption::undecided)
+        return;
+    long code = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &code);
+    if (code == 0)
+        return;
+    curl_header* range = nullptr;
+    const std::string contentRange = curl_easy_header(handle, "Content-Range", 0, CURLH_HEADER, -1, &range) == CURLHE_OK
+                                         ? range->value
+                                         : "";
+    const std::string from = "bytes " + std::to_string(resumeOffset) + "-";
+    if (code == 206) {
+        resumption = Resumption::append;
+        rangeRefused = contentRange.compare(0, from.size(), from) != 0;
+    } else if (code == 200) {
+        resumption = Resumption::restart;
+        file->truncate();
+    } else {
+        resumption = Resumption::keepFile;
+        rangeRefused = code == 416 && contentRange != "bytes */" + std::to_string(resumeOffset);
     }
-    const size_t whole = length - length % fileBlock;
-    if (whole > 0 && !put(data, whole))
-        return false;
-    held.assign(data + whole, length - whole);
-    return true;
-}
-
-bool NetworkReplyPrivate::put(const char* data, size_t length)
-{
-    file.write(data, static_cast<std::streamsize>(length));
-    return !file.fail();
 }
 
 void NetworkReplyPrivate::closeFile()
 {
-    if (!held.empty() && !(file.is_open() && put(held.data(), held.size())))
+    if (file && !file->close())
         heldLost = true;
-    held.clear();
-    if (file.is_open())
-        file.close();
 }
 
 int NetworkReplyPrivate::progressSink(void* userdata, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t)
@@ -266,8 +281,11 @@ int NetworkReplyPrivate::progressSink(void* userdata, curl_off_t dltotal, curl_o
         // closes it before the completion callback runs.
         if (dltotal > 0 && dlnow >= dltotal)
             reply->closeFile();
+        // A resumed download counts the bytes it had too.
+        reply->decideResume();
+        const std::uint64_t before = reply->resumption == Resumption::append ? reply->resumeOffset : 0;
         if (reply->progress && dltotal != 0)
-            reply->progress(static_cast<unsigned long long>(dlnow), static_cast<unsigned long long>(dltotal));
+            reply->progress(before + static_cast<std::uint64_t>(dlnow), before + static_cast<std::uint64_t>(dltotal));
     } catch (...) {
     }
     return 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "network/Callbacks.h"
+#include "network/privacy/BlockFile.h"
 
 #include <curl/curl.h>
 
@@ -26,9 +27,11 @@ public:
     // In-memory form, for get and post.
     NetworkReplyPrivate(CURL* easyHandle, CompletionCallback done, int timeout,
                         std::shared_ptr<NetworkManager> manager);
-    // Download form: creates or truncates the file at path at once.
+    // Download form: creates or truncates the file at path at once. One
+    // that resumes keeps it, asks for what lies past its end (see
+    // resumedFrom) and decides by the answer (see decideResume).
     NetworkReplyPrivate(CURL* easyHandle, CompletionCallback done, ProgressCallback progress, std::string path,
-                        int timeout, std::shared_ptr<NetworkManager> manager);
+                        int timeout, std::shared_ptr<NetworkManager> manager, bool resume = false);
     virtual ~NetworkReplyPrivate();
     NetworkReplyPrivate(const NetworkReplyPrivate&) = delete;
     NetworkReplyPrivate& operator=(const NetworkReplyPrivate&) = delete;
@@ -42,12 +45,20 @@ public:
     // The request's header lines; freed with the handle.
     void adoptHeaderList(curl_slist* list);
 
+    // The size of the file a resumed download continues; 0: none to continue.
+    std::uint64_t resumedFrom() const { return resumeOffset; }
+    // Hands the body to chunk piece by piece instead of keeping it.
+    void setChunkCallback(const ChunkCallback& chunk) { chunks = chunk; }
     // Called with (bytes sent, total) while the request body goes out.
     void setUploadProgress(const ProgressCallback& callback) { uploadProgress = callback; }
     // The most body bytes to keep (0: no bound); see NetworkLimits.
     void setMaxBodySize(std::uint64_t bytes) { maxBody = bytes; }
     // The transfer's outcome, given libcurl's: a body cut at its bound ends
-    // with CURLE_FILESIZE_EXCEEDED rather than the write error libcurl saw.
+    // with CURLE_FILESIZE_EXCEEDED, a stream its chunk callback stopped with
+    // CURLE_ABORTED_BY_CALLBACK, rather than the write error libcurl saw; a
+    // download whose last bytes could not be written, with CURLE_WRITE_ERROR;
+    // a resumption the server did not answer with the rest of the file, with
+    // CURLE_RANGE_ERROR.
     CURLcode outcome(CURLcode result) const;
 
     // A time limit in seconds in libcurl's milliseconds, the longest a long
@@ -73,7 +84,7 @@ public:
     std::string header(const std::string& name) const;
     std::string body() const { return content; }
     std::string url() const { return effectiveUrl; }
-    std::string filePath() const { return path; }
+    std::string filePath() const { return file ? file->path() : std::string(); }
     std::int64_t totalTime() const { return totalMicroseconds; }
     std::string toString() const;
 
@@ -81,14 +92,18 @@ public:
     static size_t headerSink(char* data, size_t size, size_t count, void* userdata);
     static size_t bodySink(char* data, size_t size, size_t count, void* userdata);
     static size_t fileSink(char* data, size_t size, size_t count, void* userdata);
+    static size_t chunkSink(char* data, size_t size, size_t count, void* userdata);
     static int progressSink(void* userdata, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow);
     static int uploadSink(void* userdata, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow);
 
 private:
+    // What a resumed download does with the answer to its range.
+    enum class Resumption { undecided, append, restart, keepFile };
+
     size_t admit(size_t length);
+    void slideTimeLimit();
     size_t writeFile(const char* data, size_t length);
-    bool writeBlocks(const char* data, size_t length);
-    bool put(const char* data, size_t length);
+    void decideResume();
     void closeFile();
     void releaseHandle();
 
@@ -97,17 +112,18 @@ private:
     CompletionCallback done;
     ProgressCallback progress;
     ProgressCallback uploadProgress;
+    ChunkCallback chunks;
     std::string content;
     std::string headerBytes;
     std::vector<std::pair<std::string, std::string>> finalHeaders;
     std::string post;
-    std::string path;
-    std::ofstream file;
-    // The file's last partial block, written when the next chunk completes it
-    // or the file is closed (see writeBlocks).
-    std::string held;
+    std::unique_ptr<BlockFile> file;
     // Bytes held when the file was closed could not be written: the transfer fails.
     bool heldLost = false;
+    std::uint64_t resumeOffset = 0;
+    Resumption resumption = Resumption::undecided;
+    bool rangeRefused = false;
+    bool stoppedByCaller = false;
     std::shared_ptr<NetworkManager> owner;
     int timeout;
     // The overall limit in seconds that fileSink last handed to libcurl; until

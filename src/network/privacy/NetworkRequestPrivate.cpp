@@ -186,9 +186,24 @@ void NetworkRequestPrivate::setupBodyTransfer(CURL* handle, NetworkReplyPrivate&
 
 std::shared_ptr<NetworkReply> NetworkRequestPrivate::download(const ProgressCallback& progress,
                                                               const CompletionCallback& done, const Url& url,
-                                                              const std::string& path)
+                                                              const std::string& path, bool resume)
 {
-    std::shared_ptr<NetworkReply> reply = createFileReply(url, path, progress, done);
+    std::shared_ptr<NetworkReply> reply = createFileReply(url, path, progress, done, resume);
+    handIn(reply);
+    return reply;
+}
+
+std::shared_ptr<NetworkReply> NetworkRequestPrivate::stream(const ChunkCallback& chunk, const CompletionCallback& done,
+                                                            const Url& url)
+{
+    // Read first: a Url or a time limit that fails leaves nothing behind.
+    const std::string text = url.toString();
+    const int limit = checkedTimeout();
+    EasyHandle handle = newEasyHandle();
+    std::shared_ptr<NetworkReply> reply = makeReply(handle, done, limit, manager);
+    reply->d->setChunkCallback(chunk);
+    setupSinks(reply->d->easyHandle(), reply->d.get(), &NetworkReplyPrivate::chunkSink);
+    setupCommon(reply->d->easyHandle(), text, reply->d.get(), false);
     handIn(reply);
     return reply;
 }
@@ -211,14 +226,17 @@ std::shared_ptr<NetworkReply> NetworkRequestPrivate::createReply(const Url& url,
 
 std::shared_ptr<NetworkReply> NetworkRequestPrivate::createFileReply(const Url& url, const std::string& path,
                                                                      const ProgressCallback& progress,
-                                                                     const CompletionCallback& done)
+                                                                     const CompletionCallback& done, bool resume)
 {
     // Read first: a Url or a time limit that fails truncates no file.
     const std::string text = url.toString();
     const int limit = checkedTimeout();
     EasyHandle handle = newEasyHandle();
-    std::shared_ptr<NetworkReply> reply = makeReply(handle, done, progress, path, limit, manager);
+    std::shared_ptr<NetworkReply> reply = makeReply(handle, done, progress, path, limit, manager, resume);
     setupFileTransfer(reply->d->easyHandle(), text, reply->d.get());
+    // Not CURLOPT_RESUME_FROM, which fails a 200 answer: the reply decides.
+    if (const std::uint64_t from = reply->d->resumedFrom())
+        curl_easy_setopt(reply->d->easyHandle(), CURLOPT_RANGE, (std::to_string(from) + "-").c_str());
     return reply;
 }
 
@@ -261,6 +279,12 @@ void NetworkRequestPrivate::setupCommon(CURL* handle, const std::string& url, Ne
         curl_easy_setopt(handle, CURLOPT_COOKIEJAR, cookieFileName);
     if (download)
         curl_easy_setopt(handle, CURLOPT_FORBID_REUSE, 1L);
+    // Over TLS the server says at the handshake whether it takes HTTP/2,
+    // which libcurl offers: transfers started meanwhile wait for that and
+    // share the connection as streams, rather than each open another. (Over
+    // plain HTTP nothing would end the wait but the busy connection's end.)
+    if (url.compare(0, 6, "https:") == 0)
+        curl_easy_setopt(handle, CURLOPT_PIPEWAIT, 1L);
     installHeaders(handle, *reply, false);
     if (transferLimits.maxRedirects > 0) {
         curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);

@@ -52,8 +52,11 @@ public:
     std::shared_ptr<NetworkReply> post(const CompletionCallback& done, const Url& url, const std::string& body);
     std::shared_ptr<NetworkReply> post(const CompletionCallback& done, const Url& url,
                                        const std::shared_ptr<MultipartForm>& form);
+    // With resume, a file already at path is continued (see NetworkReplyPrivate).
     std::shared_ptr<NetworkReply> download(const ProgressCallback& progress, const CompletionCallback& done,
-                                           const Url& url, const std::string& path);
+                                           const Url& url, const std::string& path, bool resume = false);
+    // A GET whose body goes to chunk, piece by piece.
+    std::shared_ptr<NetworkReply> stream(const ChunkCallback& chunk, const CompletionCallback& done, const Url& url);
     // A body sent as a POST's is, under method (POST when null).
     std::shared_ptr<NetworkReply> send(const char* method, const CompletionCallback& done, const Url& url,
                                        const std::string& body);
@@ -65,7 +68,8 @@ public:
 private:
     std::shared_ptr<NetworkReply> createReply(const Url& url, const CompletionCallback& done);
     std::shared_ptr<NetworkReply> createFileReply(const Url& url, const std::string& path,
-                                                  const ProgressCallback& progress, const CompletionCallback& done);
+                                                  const ProgressCallback& progress, const CompletionCallback& done,
+                                                  bool resume);
     void setupTransfer(CURL* handle, const std::string& url, NetworkReplyPrivate* reply);
     void setupFileTransfer(CURL* handle, const std::string& url, NetworkReplyPrivate* reply);
     // The body and header sinks, bodySink receiving the body.
