@@ -1,8 +1,11 @@
 // parallel-downloads: downloads several URLs at once into a directory, each
 // into a file named after the last part of its URL's path, printing progress
-// while they run and each file's result once all have ended.
+// while they run and each file's result once all have ended. With --resume,
+// a file already there is continued where it ends (status 206), or counts
+// as done when it is complete (416).
 //
 //     parallel-downloads out https://127.0.0.1:8443/a.bin https://127.0.0.1:8443/b.bin
+//     parallel-downloads --resume out https://127.0.0.1:8443/a.bin
 #include "network/NetworkManager.h"
 #include "network/NetworkReply.h"
 #include "network/NetworkRequest.h"
@@ -49,7 +52,7 @@ std::string fileName(const tandrel::Url& url)
     return name.empty() ? "index.html" : name;
 }
 
-int run(const std::shared_ptr<tandrel::NetworkManager>& manager, const fs::path& directory,
+int run(const std::shared_ptr<tandrel::NetworkManager>& manager, bool resume, const fs::path& directory,
         const std::vector<tandrel::Url>& urls)
 {
     std::vector<std::string> names;
@@ -90,11 +93,14 @@ int run(const std::shared_ptr<tandrel::NetworkManager>& manager, const fs::path&
             // A finished transfer is not a successful one: check the status too.
             const int status = reply->statusCode();
             state->results[i] = result ? describe(result) : "status " + std::to_string(status);
-            state->failed = state->failed || result || status < 200 || status > 299;
+            state->failed = state->failed || result || ((status < 200 || status > 299) && status != 416);
             if (--state->running == 0)
                 state->allEnded.notify_all();
         };
-        request->download(progress, done, urls[i], (directory / name).string());
+        if (resume)
+            request->resume(progress, done, urls[i], (directory / name).string());
+        else
+            request->download(progress, done, urls[i], (directory / name).string());
     }
 
     // Every transfer here ends with its completion callback: nothing aborts
@@ -115,8 +121,10 @@ int run(const std::shared_ptr<tandrel::NetworkManager>& manager, const fs::path&
 
 int main(int argc, char* argv[])
 {
-    if (argc < 3) {
-        std::cerr << "usage: parallel-downloads DIRECTORY URL..." << std::endl;
+    const bool resume = argc > 1 && std::string(argv[1]) == "--resume";
+    const int first = resume ? 2 : 1;
+    if (argc < first + 2) {
+        std::cerr << "usage: parallel-downloads [--resume] DIRECTORY URL..." << std::endl;
         return 2;
     }
 
@@ -124,7 +132,7 @@ int main(int argc, char* argv[])
     const auto manager = tandrel::NetworkManager::create();
     int code = 1;
     try {
-        code = run(manager, argv[1], std::vector<tandrel::Url>(argv + 2, argv + argc));
+        code = run(manager, resume, argv[first], std::vector<tandrel::Url>(argv + first + 1, argv + argc));
     } catch (const std::error_code& ec) {
         // Url throws its errors as plain std::error_code, as the asynchronous
         // forms do with set-up failures.

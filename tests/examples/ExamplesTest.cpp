@@ -121,6 +121,13 @@ TEST_F(Examples, ParallelDownloadsWriteEveryFileWithProgressThenResults)
     const Output missing = run(PARALLEL_DOWNLOADS_PATH, {"out", url("/status/404")});
     EXPECT_EQ(1, missing.exitCode);
     EXPECT_NE(std::string::npos, missing.out.find("404: status 404, 11 bytes\n")) << missing.out;
+
+    // Resumed: the rest of a cut file, with progress over the whole file.
+    std::ofstream((cwd() / "out" / "hello.txt").string(), std::ios::binary) << hello.substr(0, 5);
+    const Output resumed = run(PARALLEL_DOWNLOADS_PATH, {"--resume", "out", url("/hello.txt")});
+    EXPECT_EQ(0, resumed.exitCode) << resumed.err;
+    EXPECT_EQ(hello, readFile(cwd() / "out" / "hello.txt"));
+    EXPECT_EQ("hello.txt: 23/23 bytes\nhello.txt: status 206, 23 bytes\n", resumed.out);
 }
 
 TEST_F(Examples, FormPostFieldsArriveAsUrlEncodedBody)
