@@ -3,13 +3,13 @@
 #include "network/CurlCategory.h"
 #include "network/NetworkManager.h"
 #include "network/NetworkReply.h"
+#include "network/privacy/EngineRegistry.h"
 #include "network/privacy/NetworkReplyPrivate.h"
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <iostream>
-#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -34,127 +34,12 @@ void reportCurrentException()
     }
 }
 
-// Every engine, with what of it is under way: its worker running, its
-// destruction. Process exit tells the running workers to stop and waits, a
-// bounded time, until nothing is under way: a worker inside libcurl, or an
-// engine closing its connections, while libcurl's and the TLS library's exit
-// handlers free their global state would use freed memory.
-class Engines
-{
-public:
-    // The one registry. Its exit wait is registered after libcurl's global
-    // set-up, so it runs before libcurl's and the TLS library's exit handlers.
-    static Engines& instance()
-    {
-        // Never destroyed: a worker late past the wait may still report.
-        static auto* const engines = new Engines;
-        static const ExitWait wait{*engines};
-        return *engines;
-    }
-
-    void add(NetworkManagerPrivate* engine)
-    {
-        update(engine, [](Busy&) {});
-    }
-    void workerStarted(NetworkManagerPrivate* engine)
-    {
-        update(engine, [](Busy& b) { b.working = true; });
-    }
-    // The worker's last use of its engine.
-    void workerEnded(NetworkManagerPrivate* engine)
-    {
-        update(engine, [](Busy& b) { b.working = false; });
-    }
-    void destroying(NetworkManagerPrivate* engine)
-    {
-        update(engine, [](Busy& b) { b.destroying = true; });
-    }
-
-    // The end of the engine's destruction.
-    void remove(NetworkManagerPrivate* engine)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        busy.erase(engine);
-        changed.notify_all();
-    }
-
-    // A worker about to delete its engine hands in its own thread, joined by
-    // the next one to do so or at exit, so that no thread is still ending (its
-    // thread-local TLS state freed by the TLS library) once exit goes on.
-    void handOver(std::thread self)
-    {
-        std::vector<std::thread> earlier;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            earlier.swap(ending);
-            ending.push_back(std::move(self));
-        }
-        joinAll(earlier);
-    }
-
-private:
-    struct Busy
-    {
-        bool working = false;
-        bool destroying = false;
-    };
-
-    Engines() { curl_global_init(CURL_GLOBAL_DEFAULT); }
-
-    template <class Change>
-    void update(NetworkManagerPrivate* engine, Change change)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        change(busy[engine]);
-        changed.notify_all();
-    }
-
-    // Threads whose workers are done: they only return and end.
-    static void joinAll(std::vector<std::thread>& threads)
-    {
-        for (std::thread& thread : threads)
-            thread.join();
-    }
-
-    struct ExitWait
-    {
-        Engines& engines;
-        ~ExitWait()
-        {
-            std::unique_lock<std::mutex> lock(engines.mutex);
-            // While an engine is listed, its destruction has not finished.
-            // A worker that ends the process from a callback can't wait for
-            // itself.
-            const auto underWay = [](const auto& entry) {
-                return (entry.second.working || entry.second.destroying) && !entry.first->onWorker();
-            };
-            for (const auto& entry : engines.busy) {
-                if (underWay(entry) && !entry.second.destroying)
-                    entry.first->requestStop();
-            }
-            if (!engines.changed.wait_for(lock, std::chrono::seconds(10), [&] {
-                    return std::none_of(engines.busy.begin(), engines.busy.end(), underWay);
-                }))
-                return;
-            std::vector<std::thread> ending;
-            ending.swap(engines.ending);
-            lock.unlock();
-            joinAll(ending);
-        }
-    };
-
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::map<NetworkManagerPrivate*, Busy> busy;
-    std::vector<std::thread> ending;
-};
-
 // The registry of engines comes first: it sets libcurl up, which on Windows
 // the multi handle's wake-up sockets need, and so an engine kept by a static
 // (the process-wide manager) is destroyed before libcurl's exit handlers run.
 CURLM* newMultiHandle()
 {
-    Engines::instance();
+    EngineRegistry::instance();
     return curl_multi_init();
 }
 
@@ -173,12 +58,12 @@ void drop(NetworkReplyPrivate& reply)
 NetworkManagerPrivate::NetworkManagerPrivate()
     : multiHandle(newMultiHandle())
 {
-    Engines::instance().add(this);
+    EngineRegistry::instance().add(this);
 }
 
 NetworkManagerPrivate::~NetworkManagerPrivate()
 {
-    Engines& engines = Engines::instance();
+    EngineRegistry& engines = EngineRegistry::instance();
     engines.destroying(this);
     stop();
     if (multiHandle != nullptr)
@@ -206,7 +91,7 @@ void NetworkManagerPrivate::start()
     stopRequested = false;
     worker = std::thread([this] { run(); });
     workerId = worker.get_id();
-    Engines::instance().workerStarted(this);
+    EngineRegistry::instance().workerStarted(this);
 }
 
 void NetworkManagerPrivate::addReply(std::shared_ptr<NetworkReply> reply)
@@ -326,7 +211,7 @@ void NetworkManagerPrivate::run()
         }
     }
     dropInFlight();
-    Engines& engines = Engines::instance();
+    EngineRegistry& engines = EngineRegistry::instance();
     if (deleteOnExit) {
         // Handed over while the engine is still listed, so that exit, which
         // waits for the engine's deletion, then joins this thread too.
