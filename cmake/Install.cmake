@@ -4,6 +4,7 @@
 #   dev      its public headers, the static library, the CMake package and
 #            tandrel.pc, the client's guide and examples
 #   tool     signature-check and its documentation
+# On Windows the tool's layout is the release archive's (WindowsRelease.cmake).
 include(CMakePackageConfigHelpers)
 
 set(tandrel_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/tandrel)
@@ -37,6 +38,15 @@ install(FILES ${PROJECT_BINARY_DIR}/tandrel.pc DESTINATION ${tandrel_pc_dir} COM
 install(FILES docs/client.md DESTINATION ${tandrel_dev_doc_dir}/docs COMPONENT dev)
 install(DIRECTORY examples/ DESTINATION ${tandrel_dev_doc_dir}/examples COMPONENT dev)
 
-install(TARGETS signature-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool)
-install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs COMPONENT tool)
+# The tool works in its own directory (CheckSign.exe beside it, its
+# downloads and results written there), so it gets a directory of its own.
+if(WIN32)
+    include(cmake/WindowsRelease.cmake)
+else()
+    # Where Debian keeps private programs; bin/ gets a launcher that says so.
+    install(TARGETS signature-check RUNTIME DESTINATION lib/signature-check COMPONENT tool)
+    install(PROGRAMS cmake/signature-check-launcher.sh RENAME signature-check
+        DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+    install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool)
+    install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs COMPONENT tool)
+endif()

@@ -1,16 +1,30 @@
-# `cpack` makes one Debian package per install component:
+# `cpack` makes one package per install component. On Windows, two ZIP
+# archives (see WindowsRelease.cmake):
+#   signature-check-<version>-win64.zip   the tool (tool)
+#   tandrel-<version>-win64-dev.zip       the client's development files (dev)
+# Elsewhere, three Debian packages:
 #   libtandrel1       the shared client library (runtime)
 #   libtandrel-dev    headers, static library, CMake package, tandrel.pc (dev)
 #   signature-check   the tool (tool)
-# The dependencies on libcurl, Boost and the C++ runtime come from
+# The Debian dependencies on libcurl, Boost and the C++ runtime come from
 # dpkg-shlibdeps, which reads them off the binaries.
-set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME signature-check)
-set(CPACK_PACKAGE_VENDOR "signature-check developers")
+set(CPACK_PACKAGE_VENDOR "${RELEASE_VENDOR}")
 set(CPACK_PACKAGE_CONTACT "signature-check developers <signature-check@localhost>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_COMPONENTS_ALL runtime dev tool)
 
+if(WIN32)
+    set(CPACK_GENERATOR ZIP)
+    set(CPACK_COMPONENTS_ALL tool dev)
+    set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+    set(CPACK_ARCHIVE_TOOL_FILE_NAME signature-check-${PROJECT_VERSION}-win64)
+    set(CPACK_ARCHIVE_DEV_FILE_NAME tandrel-${PROJECT_VERSION}-win64-dev)
+    include(CPack)
+    return()
+endif()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_COMPONENTS_ALL runtime dev tool)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -5,7 +5,8 @@
 # temporary directory, and runs the tests in it with ctest. The gateway
 # stand-in and osslsigncode run on the Linux side, started through Wine.
 # At the end the prefix's wineserver is ended by its PID and the prefix is
-# removed. Builds into build-windows/ (or $WINDOWS_BUILD_DIR).
+# removed. Builds into build-windows/ (or $WINDOWS_BUILD_DIR). Arguments go
+# to ctest, e.g. -R WindowsArchives for the release archives' test alone.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/.." && pwd)
@@ -86,7 +87,7 @@ server_pid=$!
 took "Wine prefix booted"
 
 status=0
-ctest --test-dir "$build" -j"$(nproc)" --timeout 300 --output-on-failure || status=$?
+ctest --test-dir "$build" -j"$(nproc)" --timeout 300 --output-on-failure "$@" || status=$?
 took "tests run"
 log "done in $((SECONDS - started)) s"
 exit "$status"

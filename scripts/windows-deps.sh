@@ -9,6 +9,8 @@
 # 2. Cross-builds, from Debian's own source packages, a static libcurl
 #    (Schannel TLS, HTTP and HTTPS only), Boost 1.81's headers and a static
 #    Boost.Filesystem, and from Debian's googletest package static GoogleTest.
+#    The licence texts of libcurl and Boost go to share/licenses/ for the
+#    release archive.
 #    To fetch the sources it adds deb-src entries for the same archive in a
 #    file of its own under /etc/apt/sources.list.d/, runs apt-get source
 #    --download-only, and removes that file again, whatever happens.
@@ -26,7 +28,7 @@ cache=${WINDOWS_DEPS_CACHE:-/var/cache/signature-check/windows-deps}
 host=x86_64-w64-mingw32
 jobs=$(nproc)
 # Raise when the recipe below changes, so that older builds are not reused.
-recipe=1
+recipe=2
 
 log() { echo "windows-deps: $*" >&2; }
 started=$SECONDS
@@ -149,6 +151,8 @@ apply_debian_patches() { # DEBIAN_TAR SOURCE_DIR REGEX-OF-PATHS
 mkdir -p "$work/curl"
 tar -xzf "$work/src"/curl_*.orig.tar.gz -C "$work/curl" --strip-components=1
 apply_debian_patches "$work/src"/curl_*.debian.tar.xz "$work/curl" '^(lib|include)/.*\.[ch]$'
+# Programs linked with it carry its licence notice.
+install -D -m 644 "$work/curl/COPYING" "$staging/share/licenses/curl/COPYING"
 if ! { cmake -S "$work/curl" -B "$work/curl-build" -Wno-dev \
         -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DWINDOWS_DEPS_PREFIX="$staging" \
         -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$staging" \
@@ -172,7 +176,8 @@ took "libcurl $curl_version built"
 # compiled libraries only Filesystem is needed (System is header-only).
 mkdir -p "$work/boost"
 tar -xJf "$work/src"/boost1.81_*.orig.tar.xz -C "$work/boost" --strip-components=1 --wildcards \
-    'boost/libs/*/include/boost/*' 'boost/libs/filesystem/src/*'
+    'boost/libs/*/include/boost/*' 'boost/libs/filesystem/src/*' 'boost/LICENSE_1_0.txt'
+install -D -m 644 "$work/boost/LICENSE_1_0.txt" "$staging/share/licenses/boost/LICENSE_1_0.txt"
 apply_debian_patches "$work/src"/boost1.81_*.debian.tar.xz "$work/boost" \
     '^libs/([a-z0-9_]+/)+include/boost/|^libs/filesystem/src/'
 find "$work/boost/libs" -type d -path '*/include/boost' -prune -print0 |

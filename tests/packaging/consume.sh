@@ -6,10 +6,7 @@
 set -euo pipefail
 prefix=$1 source=$2 work=$3
 
-expected='https://127.0.0.1:8443/com/win/TandrelUD.exe
-curl_category@28 --->>> Timeout was reached
-curlu_category@3 --->>> CURLUE_MALFORMED_INPUT
-stopped'
+expected=$(cat "$source/expected.txt")
 
 fail() { echo "consume: $*" >&2; exit 1; }
 

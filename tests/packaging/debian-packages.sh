@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian packages of the build tree BUILD with cpack, checks
 # their names and dependencies, unpacks them into a temporary root, runs the
-# unpacked tool to its first exit (no logged-in session) and builds the
+# unpacked tool from /usr/lib/signature-check to its first exit (no
+# logged-in session), checks the launcher in /usr/bin, and builds the
 # consumer project against the unpacked development files.
 # Usage: debian-packages.sh BUILD
 set -euo pipefail
@@ -33,12 +34,22 @@ depends libtandrel-dev 'libtandrel1 \(= 1\.0\.0\)' 'libcurl4-openssl-dev'
 depends signature-check 'libcurl4 \(>=' 'libboost-filesystem1\.74\.0' 'libstdc\+\+6'
 
 root=$work/root
+tool=$root/usr/lib/signature-check/signature-check
+[ -x "$tool" ] || fail "the tool is not in /usr/lib/signature-check"
 set +e
-WIN32_STANDIN_ROOT=$work/machine "$root/usr/bin/signature-check" </dev/null >"$work/out" 2>"$work/err"
+WIN32_STANDIN_ROOT=$work/machine "$tool" </dev/null >"$work/out" 2>"$work/err"
 status=$?
 set -e
 [ $status = 250 ] || fail "the unpacked tool ended with $status, not 250 (-6):"$'\n'"$(cat "$work/out" "$work/err")"
 [ "$(cat "$work/err")" = "Please login first" ] || fail "the unpacked tool wrote to stderr: $(cat "$work/err")"
 echo "debian-packages: the unpacked tool ends with -6 without a session"
+
+# /usr/bin has only the launcher, which names the tool's place and runs nothing.
+set +e
+"$root/usr/bin/signature-check" >"$work/out" 2>"$work/err"
+status=$?
+set -e
+[ $status = 2 ] && [ ! -s "$work/out" ] && grep -qF "installed as $root/usr/lib/signature-check/signature-check." "$work/err" ||
+    fail "the launcher ended with $status and said: $(cat "$work/out" "$work/err")"
 
 bash "$here/consume.sh" "$root/usr" "$here/consumer" "$work"

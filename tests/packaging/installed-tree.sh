@@ -13,7 +13,7 @@ fail() { echo "installed-tree: $*" >&2; exit 1; }
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
-for file in bin/signature-check include/tandrel/network/NetworkRequest.h lib/libtandrel.a \
+for file in lib/signature-check/signature-check bin/signature-check include/tandrel/network/NetworkRequest.h lib/libtandrel.a \
     lib/libtandrel.so lib/libtandrel.so.1 lib/cmake/tandrel/tandrelConfig.cmake \
     lib/pkgconfig/tandrel.pc share/doc/signature-check/README.md share/doc/libtandrel-dev/docs/client.md share/doc/libtandrel-dev/examples/blocking-get.cpp; do
     [ -e "$prefix/$file" ] || fail "missing $file"
