@@ -2,7 +2,9 @@
 # The Windows flavour's tests: cross-builds the library, the tool, the
 # stand-ins and the tests for Windows (scripts/windows-deps.sh sets up the
 # compilers and the libraries), boots a 64-bit Wine prefix of its own in a
-# temporary directory, and runs the tests in it with ctest. The gateway
+# temporary directory, and runs the tests in it with ctest, among them the
+# release archives' test (both archives made with cpack, the tool's unpacked,
+# its signature checked and the tool run from it). The gateway
 # stand-in and osslsigncode run on the Linux side, started through Wine.
 # At the end the prefix's wineserver is ended by its PID and the prefix is
 # removed. Builds into build-windows/ (or $WINDOWS_BUILD_DIR). Arguments go
