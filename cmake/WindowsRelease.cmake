@@ -67,6 +67,7 @@ elseif(OSSLSIGNCODE)
         OUTPUT ${test_signing_dir}/ca.pem ${signing_certificate} ${signing_key}
         COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/windows/make-test-signing-certificate.sh ${test_signing_dir}
         DEPENDS ${PROJECT_SOURCE_DIR}/cmake/windows/make-test-signing-certificate.sh
+            ${PROJECT_SOURCE_DIR}/cmake/windows/code-signing.cnf
         COMMENT "Making a test code-signing certificate for the release archive")
     add_custom_target(release-signing-certificate ALL DEPENDS ${signing_certificate})
 else()

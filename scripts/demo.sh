@@ -17,24 +17,9 @@ build=${BUILD_DIR:-$root/build}
 BUILD_TARGETS="signature-check vpn-client TandrelCore" bash "$here/build.sh"
 
 work=$(mktemp -d /tmp/signature-check-demo.XXXXXX)
-pids=()
-cleanup() {
-    # Closing their input ends the stand-ins; the kill is only for one that hangs.
-    exec 3>&- 4>&- 2>/dev/null || true
-    for pid in "${pids[@]}"; do
-        for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-        kill "$pid" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-# Waits (bounded) until file holds a line matching pattern.
-wait_for_line() {
-    for _ in $(seq 100); do grep -q "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
-    echo "demo: $3 did not start" >&2
-    exit 2
-}
+# shellcheck source=../standins/start.sh
+source "$root/standins/start.sh"
+trap 'stop_standins; rm -rf "$work"' EXIT
 
 # The stand-in for the Windows registry and kernel objects lives here.
 export WIN32_STANDIN_ROOT="$work/win32"
@@ -44,12 +29,8 @@ bash "$root/standins/checker/make-installer.sh" "$work/signed"
 
 # The gateway publishes the installer over HTTPS on a free loopback port.
 mkdir -p "$work/gateway/com/win"
-mkfifo "$work/gateway-input"
-python3 "$root/standins/gateway/gateway.py" --workdir "$work" --root "$work/gateway" --exit-on-eof \
-    < "$work/gateway-input" > "$work/gateway-output" &
-pids+=($!)
-exec 3> "$work/gateway-input"
-wait_for_line "$work/gateway-output" '^port ' "the gateway"
+start_standin gateway '^port ' \
+    python3 "$root/standins/gateway/gateway.py" --workdir "$work" --root "$work/gateway" --exit-on-eof
 port=$(sed -n 's/^port //p' "$work/gateway-output")
 
 mkdir -p "$work/tool"
@@ -58,12 +39,7 @@ cp "$root/standins/checker/CheckSign.exe" "$work/tool/"
 cp "$work/signed/ca.pem" "$work/tool/CheckSign.ca.pem"
 
 # The VPN client: logged in, its component answering the gateway's address.
-mkfifo "$work/client-input"
-"$build/standins/vpn-client" --install "$work/client" --address 127.0.0.1 --port "$port" \
-    < "$work/client-input" > "$work/client-output" &
-pids+=($!)
-exec 4> "$work/client-input"
-wait_for_line "$work/client-output" ready "the VPN client stand-in"
+start_standin client ready "$build/standins/vpn-client" --install "$work/client" --address 127.0.0.1 --port "$port"
 
 # Runs the tool with the gateway publishing $2; prints its console and status.
 scenario() {

@@ -10,30 +10,15 @@ mkdir -p "$out"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-cat >"$scratch/openssl.cnf" <<'CNF'
-[req]
-distinguished_name = dn
-prompt = no
-[dn]
-[ca]
-basicConstraints = critical, CA:TRUE
-keyUsage = critical, keyCertSign, cRLSign
-subjectKeyIdentifier = hash
-[leaf]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = codeSigning
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid
-CNF
+cnf=$(dirname "${BASH_SOURCE[0]}")/code-signing.cnf
 run() { "$@" >"$scratch/log" 2>&1 || { cat "$scratch/log" >&2; exit 1; }; }
 
 run openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$scratch/ca.key"
-run openssl req -new -x509 -config "$scratch/openssl.cnf" -extensions ca -key "$scratch/ca.key" \
+run openssl req -new -x509 -config "$cnf" -extensions ca -key "$scratch/ca.key" \
     -subj "/O=signature-check developers/CN=signature-check Test Release Root" -days 3650 -sha256 \
     -out "$out/ca.pem"
 run openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$out/signer.key"
-run openssl req -new -config "$scratch/openssl.cnf" -key "$out/signer.key" \
+run openssl req -new -config "$cnf" -key "$out/signer.key" \
     -subj "/O=signature-check developers/CN=signature-check Test Release Signer" -out "$scratch/signer.csr"
 run openssl x509 -req -in "$scratch/signer.csr" -CA "$out/ca.pem" -CAkey "$scratch/ca.key" \
-    -extfile "$scratch/openssl.cnf" -extensions leaf -days 3650 -sha256 -out "$out/signer.pem"
+    -extfile "$cnf" -extensions leaf -days 3650 -sha256 -out "$out/signer.pem"

@@ -38,23 +38,8 @@ run() {
     fi
 }
 
-cat > "$scratch/openssl.cnf" <<'EOF'
-[req]
-distinguished_name = dn
-prompt = no
-[dn]
-[ca]
-basicConstraints = critical, CA:TRUE
-keyUsage = critical, keyCertSign, cRLSign
-subjectKeyIdentifier = hash
-[leaf]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = codeSigning
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid
-EOF
-cnf="$scratch/openssl.cnf"
+# The same certificate settings as the release signing's test certificate.
+cnf="$here/../../cmake/windows/code-signing.cnf"
 
 # P-256 rather than RSA: key generation stays a few milliseconds, even on a
 # busy machine, and the signing tools handle it the same way.

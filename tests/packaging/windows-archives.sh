@@ -15,17 +15,9 @@ build=$1 probe=$2 vpn_client=$3 checker=$4 signed=$5
 wine=/usr/lib/wine/wine64
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 work=$(mktemp -d)
-pids=()
-cleanup() {
-    # Closing their input ends the stand-ins; the kill is only for one that hangs.
-    exec 3>&- 4>&- 2>/dev/null || true
-    for pid in "${pids[@]}"; do
-        for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-        kill "$pid" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=../../standins/start.sh
+source "$root/standins/start.sh"
+trap 'stop_standins; rm -rf "$work"' EXIT
 
 fail() { echo "windows-archives: $*" >&2; exit 1; }
 # Wine's console programs end lines with CR LF.
@@ -82,23 +74,11 @@ echo "windows-archives: the unpacked tool ends with 0xFFFFFFFA and 'Please login
 # client logged in, the checker and its trust anchor beside the tool.
 mkdir -p "$work/gateway/com/win"
 cp "$signed/TandrelUD.exe" "$work/gateway/com/win/"
-mkfifo "$work/gateway-input" "$work/client-input"
-python3 "$root/standins/gateway/gateway.py" --workdir "$work" --root "$work/gateway" --exit-on-eof \
-    <"$work/gateway-input" >"$work/gateway-output" &
-pids+=($!)
-exec 3>"$work/gateway-input"
-wait_for_line() { # FILE PATTERN WHAT
-    for _ in $(seq 300); do grep -q "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
-    fail "$3 did not start: $(cat "$1")"
-}
-wait_for_line "$work/gateway-output" '^port ' "the gateway"
+start_standin gateway '^port ' \
+    python3 "$root/standins/gateway/gateway.py" --workdir "$work" --root "$work/gateway" --exit-on-eof
 port=$(sed -n 's/^port //p' "$work/gateway-output")
 # A relative --install path: Wine maps the current directory, not Unix paths.
-(cd "$work" && exec "$wine" "$vpn_client" --install client --address 127.0.0.1 --port "$port") \
-    <"$work/client-input" >"$work/client-output" 2>&1 &
-pids+=($!)
-exec 4>"$work/client-input"
-wait_for_line "$work/client-output" ready "the VPN client stand-in"
+start_standin client ready "$wine" "$vpn_client" --install client --address 127.0.0.1 --port "$port"
 cp "$checker" "$tool_dir/CheckSign.exe"
 cp "$signed/ca.pem" "$tool_dir/CheckSign.ca.pem"
 
