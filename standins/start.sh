@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154 # $work is the caller's
 # Sourced by the scripts that run the tool against the stand-ins (the demo,
 # the Windows archives' test): starts stand-ins as children whose input is a
 # FIFO this shell holds open, and ends them again. Needs $work, a directory
