@@ -8,11 +8,14 @@
 # Signing takes SIGNING_CERTIFICATE and SIGNING_KEY (cache or environment);
 # without them the build makes a test certificate for it.
 
-# Texts with Windows line ends; made again when their sources change.
+# Texts with Windows line ends, made again when their sources change; with
+# CONFIGURE, @VARIABLE@ references are replaced too.
 function(windows_text source target)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
     file(READ ${source} text)
-    string(CONFIGURE "${text}" text @ONLY)
+    if(ARGV2 STREQUAL CONFIGURE)
+        string(CONFIGURE "${text}" text @ONLY)
+    endif()
     string(REPLACE "\n" "\r\n" text "${text}")
     file(WRITE ${target} "${text}")
 endfunction()
@@ -20,7 +23,7 @@ endfunction()
 set(release_dir ${PROJECT_BINARY_DIR}/release)
 set(tool_dir signature-check-${PROJECT_VERSION}-win64)
 windows_text(${PROJECT_SOURCE_DIR}/README.md ${release_dir}/README.txt)
-windows_text(${PROJECT_SOURCE_DIR}/cmake/windows/USAGE.txt ${release_dir}/USAGE.txt)
+windows_text(${PROJECT_SOURCE_DIR}/cmake/windows/USAGE.txt ${release_dir}/USAGE.txt CONFIGURE)
 install(TARGETS signature-check RUNTIME DESTINATION ${tool_dir} COMPONENT tool)
 install(FILES ${release_dir}/README.txt ${release_dir}/USAGE.txt DESTINATION ${tool_dir} COMPONENT tool)
 
