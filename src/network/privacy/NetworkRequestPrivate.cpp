@@ -141,9 +141,8 @@ std::shared_ptr<NetworkReply> NetworkRequestPrivate::send(const char* method, co
 std::shared_ptr<NetworkReply> NetworkRequestPrivate::send(const char* method, const CompletionCallback& done,
                                                           const Url& url, const std::shared_ptr<MultipartForm>& form)
 {
-    std::shared_ptr<NetworkReply> reply = createReply(url, done);
+    std::shared_ptr<NetworkReply> reply = createReply(url, done, true);
     CURL* handle = reply->d->easyHandle();
-    installHeaders(handle, *reply->d, true);
     // The caller's form is a curl_httppost list, which only this older option takes.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -196,14 +195,10 @@ std::shared_ptr<NetworkReply> NetworkRequestPrivate::download(const ProgressCall
 std::shared_ptr<NetworkReply> NetworkRequestPrivate::stream(const ChunkCallback& chunk, const CompletionCallback& done,
                                                             const Url& url)
 {
-    // Read first: a Url or a time limit that fails leaves nothing behind.
-    const std::string text = url.toString();
-    const int limit = checkedTimeout();
-    EasyHandle handle = newEasyHandle();
-    std::shared_ptr<NetworkReply> reply = makeReply(handle, done, limit, manager);
+    std::shared_ptr<NetworkReply> reply = createReply(url, done);
     reply->d->setChunkCallback(chunk);
-    setupSinks(reply->d->easyHandle(), reply->d.get(), &NetworkReplyPrivate::chunkSink);
-    setupCommon(reply->d->easyHandle(), text, reply->d.get(), false);
+    // The body goes to the caller's chunks instead of memory.
+    curl_easy_setopt(reply->d->easyHandle(), CURLOPT_WRITEFUNCTION, &NetworkReplyPrivate::chunkSink);
     handIn(reply);
     return reply;
 }
@@ -213,14 +208,17 @@ void NetworkRequestPrivate::handIn(const std::shared_ptr<NetworkReply>& reply)
     manager->d->addReply(reply);
 }
 
-std::shared_ptr<NetworkReply> NetworkRequestPrivate::createReply(const Url& url, const CompletionCallback& done)
+std::shared_ptr<NetworkReply> NetworkRequestPrivate::createReply(const Url& url, const CompletionCallback& done,
+                                                                 bool multipart)
 {
     // Read first: a Url or a time limit that fails leaves nothing behind.
     const std::string text = url.toString();
     const int limit = checkedTimeout();
     EasyHandle handle = newEasyHandle();
     std::shared_ptr<NetworkReply> reply = makeReply(handle, done, limit, manager);
-    setupTransfer(reply->d->easyHandle(), text, reply->d.get());
+    setupSinks(reply->d->easyHandle(), reply->d.get(), &NetworkReplyPrivate::bodySink);
+    setupCommon(reply->d->easyHandle(), text, reply->d.get(), false);
+    installHeaders(reply->d->easyHandle(), *reply->d, multipart);
     return reply;
 }
 
@@ -234,16 +232,11 @@ std::shared_ptr<NetworkReply> NetworkRequestPrivate::createFileReply(const Url& 
     EasyHandle handle = newEasyHandle();
     std::shared_ptr<NetworkReply> reply = makeReply(handle, done, progress, path, limit, manager, resume);
     setupFileTransfer(reply->d->easyHandle(), text, reply->d.get());
+    installHeaders(reply->d->easyHandle(), *reply->d, false);
     // Not CURLOPT_RESUME_FROM, which fails a 200 answer: the reply decides.
     if (const std::uint64_t from = reply->d->resumedFrom())
         curl_easy_setopt(reply->d->easyHandle(), CURLOPT_RANGE, (std::to_string(from) + "-").c_str());
     return reply;
-}
-
-void NetworkRequestPrivate::setupTransfer(CURL* handle, const std::string& url, NetworkReplyPrivate* reply)
-{
-    setupSinks(handle, reply, &NetworkReplyPrivate::bodySink);
-    setupCommon(handle, url, reply, false);
 }
 
 void NetworkRequestPrivate::setupFileTransfer(CURL* handle, const std::string& url, NetworkReplyPrivate* reply)
@@ -285,7 +278,6 @@ void NetworkRequestPrivate::setupCommon(CURL* handle, const std::string& url, Ne
     // plain HTTP nothing would end the wait but the busy connection's end.)
     if (url.compare(0, 6, "https:") == 0)
         curl_easy_setopt(handle, CURLOPT_PIPEWAIT, 1L);
-    installHeaders(handle, *reply, false);
     if (transferLimits.maxRedirects > 0) {
         curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(handle, CURLOPT_MAXREDIRS, static_cast<long>(transferLimits.maxRedirects));
@@ -339,8 +331,7 @@ void NetworkRequestPrivate::installHeaders(CURL* handle, NetworkReplyPrivate& re
         }
         list = appended;
     }
-    // Replacing a list installed before, the handle lets go of it first.
-    if (list != nullptr || multipart)
+    if (list != nullptr)
         curl_easy_setopt(handle, CURLOPT_HTTPHEADER, list);
     // The reply frees the list together with the handle that points at it.
     reply.adoptHeaderList(list);

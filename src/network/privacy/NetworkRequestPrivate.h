@@ -66,11 +66,12 @@ public:
     std::shared_ptr<NetworkReply> head(const CompletionCallback& done, const Url& url);
 
 private:
-    std::shared_ptr<NetworkReply> createReply(const Url& url, const CompletionCallback& done);
+    // A reply whose body is kept in memory, its handle set up but for the
+    // method; a multipart body leaves out the default form Content-Type.
+    std::shared_ptr<NetworkReply> createReply(const Url& url, const CompletionCallback& done, bool multipart = false);
     std::shared_ptr<NetworkReply> createFileReply(const Url& url, const std::string& path,
                                                   const ProgressCallback& progress, const CompletionCallback& done,
                                                   bool resume);
-    void setupTransfer(CURL* handle, const std::string& url, NetworkReplyPrivate* reply);
     void setupFileTransfer(CURL* handle, const std::string& url, NetworkReplyPrivate* reply);
     // The body and header sinks, bodySink receiving the body.
     void setupSinks(CURL* handle, NetworkReplyPrivate* reply, curl_write_callback bodySink);
