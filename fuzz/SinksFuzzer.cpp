@@ -1,7 +1,7 @@
 // The reply's libcurl sinks fed arbitrary data in arbitrary chunks, with
 // progress calls in between: the header text and body hold exactly the bytes
 // given, and the downloaded file holds them too once the last progress call
-// has closed it.
+// has had it written whole.
 #include "network/privacy/NetworkReplyPrivate.h"
 
 #include <unistd.h>
@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 
 using tandrel::privacy::NetworkReplyPrivate;
@@ -22,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     // No easy handle: the sinks' option changes on it fail harmlessly.
     NetworkReplyPrivate memory(nullptr, nullptr, 30, nullptr);
-    NetworkReplyPrivate file(nullptr, nullptr, nullptr, path, 30, nullptr);
+    NetworkReplyPrivate file(nullptr, nullptr, nullptr, std::make_unique<tandrel::privacy::BlockFile>(path), 30,
+                             nullptr);
 
     // The first byte shapes the chunk sizes, the second how often progress is reported.
     const std::size_t step = data[0] % 97 + 1;

@@ -324,4 +324,16 @@ std::shared_ptr<NetworkReply> NetworkRequest::download(std::error_code& ec, cons
     return waitFor(ec, [&](const CompletionCallback& done) { return d->download(progress, done, url, path); });
 }
 
+std::shared_ptr<NetworkReply> NetworkRequest::download(const ProgressCallback& progress, const CompletionCallback& done,
+                                                       const Url& url, std::FILE* file)
+{
+    return d->download(progress, done, url, file);
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::download(std::error_code& ec, const ProgressCallback& progress,
+                                                       const Url& url, std::FILE* file)
+{
+    return waitFor(ec, [&](const CompletionCallback& done) { return d->download(progress, done, url, file); });
+}
+
 } // namespace tandrel

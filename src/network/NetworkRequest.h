@@ -9,6 +9,7 @@
 #include "network/NetworkSecurity.h"
 #include "network/Url.h"
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -142,14 +143,30 @@ public:
     std::shared_ptr<NetworkReply> resume(std::error_code& ec, const ProgressCallback& progress, const Url& url,
                                          const std::string& path);
 
-    // GET into the file at path, which is created or truncated at once. The
-    // body is stored whatever the status; redirects are not followed.
+    // GET into the file at path, which is created or truncated at once and
+    // written through that one stream until the transfer ends. A file that
+    // can't be opened fails the transfer with CURLE_WRITE_ERROR, even when
+    // the body is empty. The body is stored whatever the status; redirects
+    // are not followed.
     std::shared_ptr<NetworkReply> download(const CompletionCallback& done, const Url& url, const std::string& path);
     std::shared_ptr<NetworkReply> download(std::error_code& ec, const Url& url, const std::string& path);
     std::shared_ptr<NetworkReply> download(const ProgressCallback& progress, const CompletionCallback& done,
                                            const Url& url, const std::string& path);
     std::shared_ptr<NetworkReply> download(std::error_code& ec, const ProgressCallback& progress, const Url& url,
                                            const std::string& path);
+
+    // GET into file, a stream the caller opened for writing in binary mode
+    // and keeps open until the transfer is over: the completion callback
+    // ran, or the blocking form returned. The body goes from the stream's
+    // position on, whatever the status; the stream is flushed at the end,
+    // never closed, and never written after. For a file that must be the
+    // one the caller made (opened without following links, say): nothing is
+    // opened by name. A null file fails the transfer with CURLE_WRITE_ERROR.
+    // progress may be empty.
+    std::shared_ptr<NetworkReply> download(const ProgressCallback& progress, const CompletionCallback& done,
+                                           const Url& url, std::FILE* file);
+    std::shared_ptr<NetworkReply> download(std::error_code& ec, const ProgressCallback& progress, const Url& url,
+                                           std::FILE* file);
 
 private:
     std::shared_ptr<privacy::NetworkRequestPrivate> d;

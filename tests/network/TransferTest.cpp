@@ -242,6 +242,33 @@ TEST_F(Transfer, DownloadReplacesOldContentOfTarget)
     EXPECT_EQ(0u, fs::file_size(path));
 }
 
+TEST_F(Transfer, DownloadIntoCallersStreamWritesThroughItAlone)
+{
+    // The file is renamed once open: the body must follow the stream, and
+    // nothing may be made under the old name.
+    const auto opened = target("opened.bin"), renamed = target("renamed.bin");
+    std::FILE* stream = std::fopen(opened.string().c_str(), "wb");
+    ASSERT_NE(nullptr, stream);
+    fs::rename(opened, renamed);
+    std::fputs("caller's head|", stream);
+
+    std::error_code ec;
+    Progress calls;
+    request->download(
+        ec, [&calls](unsigned long long received, unsigned long long total) { calls.emplace_back(received, total); },
+        url("/payload.bin"), stream);
+    EXPECT_EQ(ok, ec);
+    EXPECT_LE(0, std::fputs("|caller's tail", stream)) << "the stream must stay the caller's";
+    EXPECT_EQ(0, std::fclose(stream));
+    EXPECT_TRUE("caller's head|" + payload + "|caller's tail" == readFile(renamed));
+    EXPECT_FALSE(fs::exists(opened));
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(Progress::value_type(payload.size(), payload.size()), calls.back());
+
+    request->download(ec, nullptr, url("/empty"), nullptr);
+    EXPECT_EQ(curlError(CURLE_WRITE_ERROR), ec);
+}
+
 TEST_F(Transfer, ErrorStatusAndRedirectAreCompletedExchanges)
 {
     std::error_code ec;
@@ -746,7 +773,7 @@ TEST_F(Transfer, UnreachableServerLeavesReplyWithoutResponse)
     EXPECT_EQ(curlError(CURLE_COULDNT_RESOLVE_HOST), ec);
 }
 
-TEST_F(Transfer, DownloadIntoMissingDirectoryFailsWithWriteError)
+TEST_F(Transfer, DownloadIntoUnopenableFileFailsWithWriteError)
 {
     const auto path = target("absent") / "file.txt";
     std::error_code ec;
@@ -755,6 +782,11 @@ TEST_F(Transfer, DownloadIntoMissingDirectoryFailsWithWriteError)
     EXPECT_EQ(curlError(CURLE_WRITE_ERROR), ec);
     EXPECT_FALSE(fs::exists(path));
     EXPECT_FALSE(fs::exists(target("absent")));
+
+    // No byte to write must not pass for a download either.
+    fs::create_directories(target("directory"));
+    request->download(ec, url("/empty"), target("directory").string());
+    EXPECT_EQ(curlError(CURLE_WRITE_ERROR), ec);
 
 #ifndef _WIN32
     // A body shorter than a block is written only when the transfer ends:

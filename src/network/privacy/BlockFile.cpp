@@ -1,8 +1,6 @@
 #include "network/privacy/BlockFile.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 namespace tandrel::privacy {
@@ -22,29 +20,49 @@ constexpr std::size_t block = std::size_t{64} * 1024;
 
 BlockFile::BlockFile(std::string path)
     : name(std::move(path))
+    , owned(true)
 {
-    // Unbuffered: append decides what reaches the file when.
-    file.rdbuf()->pubsetbuf(nullptr, 0);
 }
 
-void BlockFile::truncate()
+BlockFile::BlockFile(std::FILE* stream)
+    : file(stream)
+    , owned(false)
 {
-    if (file.is_open())
-        file.close();
+}
+
+BlockFile::~BlockFile()
+{
+    close();
+}
+
+bool BlockFile::open(bool append, std::uint64_t size)
+{
+    if (!owned)
+        return file != nullptr;
+    // Unbuffered: append decides what reaches the file when.
+    file = std::fopen(name.c_str(), append ? "ab" : "wb");
+    if (file != nullptr)
+        std::setvbuf(file, nullptr, _IONBF, 0);
+    offset = append ? size : 0;
+    return file != nullptr;
+}
+
+bool BlockFile::truncate()
+{
     held.clear();
     offset = 0;
-    std::ofstream(name, std::ios_base::out | std::ios_base::trunc | std::ios_base::binary);
+    if (!owned || file == nullptr)
+        return false;
+    file = std::freopen(name.c_str(), "wb", file);
+    if (file != nullptr)
+        std::setvbuf(file, nullptr, _IONBF, 0);
+    return file != nullptr;
 }
 
 bool BlockFile::append(const char* data, std::size_t length)
 {
-    if (!file.is_open()) {
-        file.open(name, std::ios_base::out | std::ios_base::app | std::ios_base::binary);
-        if (!file.is_open())
-            return false;
-        std::error_code ec;
-        offset = std::filesystem::file_size(name, ec);
-    }
+    if (file == nullptr)
+        return false;
     // First complete the block that the held bytes, or the file's end, began.
     if (!held.empty() || offset % block != 0) {
         const std::size_t fill = std::min(length, block - (offset + held.size()) % block);
@@ -64,20 +82,27 @@ bool BlockFile::append(const char* data, std::size_t length)
     return true;
 }
 
+bool BlockFile::flush()
+{
+    const bool written = held.empty() || (file != nullptr && put(held.data(), held.size()));
+    held.clear();
+    return written;
+}
+
 bool BlockFile::close()
 {
-    const bool written = held.empty() || (file.is_open() && put(held.data(), held.size()));
-    held.clear();
-    if (file.is_open())
-        file.close();
+    bool written = flush();
+    if (file != nullptr)
+        written = (owned ? std::fclose(file) : std::fflush(file)) == 0 && written;
+    file = nullptr;
     return written;
 }
 
 bool BlockFile::put(const char* data, std::size_t length)
 {
-    file.write(data, static_cast<std::streamsize>(length));
+    const bool written = std::fwrite(data, 1, length, file) == length;
     offset += length;
-    return !file.fail();
+    return written;
 }
 
 } // namespace tandrel::privacy

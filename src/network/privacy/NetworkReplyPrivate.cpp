@@ -19,12 +19,12 @@ NetworkReplyPrivate::NetworkReplyPrivate(CURL* easyHandle, CompletionCallback do
 }
 
 NetworkReplyPrivate::NetworkReplyPrivate(CURL* easyHandle, CompletionCallback done, ProgressCallback progress,
-                                         std::string path, int timeout, std::shared_ptr<NetworkManager> manager,
-                                         bool resume)
+                                         std::unique_ptr<BlockFile> target, int timeout,
+                                         std::shared_ptr<NetworkManager> manager, bool resume)
     : handle(easyHandle)
     , done(std::move(done))
     , progress(std::move(progress))
-    , file(std::make_unique<BlockFile>(std::move(path)))
+    , file(std::move(target))
     , owner(std::move(manager))
     , timeout(timeout)
     , startTime(std::chrono::steady_clock::now())
@@ -32,12 +32,11 @@ NetworkReplyPrivate::NetworkReplyPrivate(CURL* easyHandle, CompletionCallback do
     std::error_code ec;
     if (resume)
         resumeOffset = std::filesystem::file_size(file->path(), ec);
-    // The file holds exactly this transfer's bytes; a failure to create it
-    // shows at the first write.
-    if (ec || resumeOffset == 0) {
+    if (ec)
         resumeOffset = 0;
-        file->truncate();
-    }
+    // The file holds exactly this transfer's bytes. One that can't be opened
+    // fails the transfer, even when no byte comes to be written.
+    writeFailed = !file->open(resumeOffset > 0, resumeOffset);
 }
 
 NetworkReplyPrivate::~NetworkReplyPrivate()
@@ -111,7 +110,7 @@ std::string NetworkReplyPrivate::header(const std::string& name) const
 
 CURLcode NetworkReplyPrivate::outcome(CURLcode result) const
 {
-    if (result == CURLE_OK && heldLost)
+    if (result == CURLE_OK && writeFailed)
         return CURLE_WRITE_ERROR;
     if (result != CURLE_OK && result != CURLE_WRITE_ERROR)
         return result;
@@ -228,8 +227,6 @@ size_t NetworkReplyPrivate::writeFile(const char* data, size_t length)
         return 0;
     if (resumption == Resumption::keepFile)
         return length;
-    // Open from the first write to the end of the transfer (see progressSink);
-    // reopened for appending only if bytes come after it was closed.
     const size_t admitted = admit(length);
     return file->append(data, admitted) ? admitted : 0;
 }
@@ -256,7 +253,7 @@ void NetworkReplyPrivate::decideResume()
         rangeRefused = contentRange.compare(0, from.size(), from) != 0;
     } else if (code == 200) {
         resumption = Resumption::restart;
-        file->truncate();
+        writeFailed = !file->truncate() || writeFailed;
     } else {
         resumption = Resumption::keepFile;
         rangeRefused = code == 416 && contentRange != "bytes */" + std::to_string(resumeOffset);
@@ -266,7 +263,7 @@ void NetworkReplyPrivate::decideResume()
 void NetworkReplyPrivate::closeFile()
 {
     if (file && !file->close())
-        heldLost = true;
+        writeFailed = true;
 }
 
 int NetworkReplyPrivate::progressSink(void* userdata, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t)
@@ -275,12 +272,11 @@ int NetworkReplyPrivate::progressSink(void* userdata, curl_off_t dltotal, curl_o
     if (reply == nullptr)
         return 0;
     try {
-        // Everything announced has arrived: write the held tail and close
-        // the file. Without an announced length (0) it stays open, rather
-        // than being closed and reopened around every write, until finish()
-        // closes it before the completion callback runs.
-        if (dltotal > 0 && dlnow >= dltotal)
-            reply->closeFile();
+        // Everything announced has arrived: the held tail is written, so the
+        // file is whole when progress says so. It stays open until finish()
+        // closes it, before the completion callback runs.
+        if (dltotal > 0 && dlnow >= dltotal && !reply->file->flush())
+            reply->writeFailed = true;
         // A resumed download counts the bytes it had too.
         reply->decideResume();
         const std::uint64_t before = reply->resumption == Resumption::append ? reply->resumeOffset : 0;

@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <utility>
@@ -27,11 +26,12 @@ public:
     // In-memory form, for get and post.
     NetworkReplyPrivate(CURL* easyHandle, CompletionCallback done, int timeout,
                         std::shared_ptr<NetworkManager> manager);
-    // Download form: creates or truncates the file at path at once. One
-    // that resumes keeps it, asks for what lies past its end (see
-    // resumedFrom) and decides by the answer (see decideResume).
-    NetworkReplyPrivate(CURL* easyHandle, CompletionCallback done, ProgressCallback progress, std::string path,
-                        int timeout, std::shared_ptr<NetworkManager> manager, bool resume = false);
+    // Download form: opens file at once, creating or truncating a file
+    // given by path. One that resumes keeps it, asks for what lies past its
+    // end (see resumedFrom) and decides by the answer (see decideResume).
+    NetworkReplyPrivate(CURL* easyHandle, CompletionCallback done, ProgressCallback progress,
+                        std::unique_ptr<BlockFile> file, int timeout, std::shared_ptr<NetworkManager> manager,
+                        bool resume = false);
     virtual ~NetworkReplyPrivate();
     NetworkReplyPrivate(const NetworkReplyPrivate&) = delete;
     NetworkReplyPrivate& operator=(const NetworkReplyPrivate&) = delete;
@@ -56,7 +56,8 @@ public:
     // The transfer's outcome, given libcurl's: a body cut at its bound ends
     // with CURLE_FILESIZE_EXCEEDED, a stream its chunk callback stopped with
     // CURLE_ABORTED_BY_CALLBACK, rather than the write error libcurl saw; a
-    // download whose last bytes could not be written, with CURLE_WRITE_ERROR;
+    // download whose file could not be opened or whose last bytes could not
+    // be written, with CURLE_WRITE_ERROR;
     // a resumption the server did not answer with the rest of the file, with
     // CURLE_RANGE_ERROR.
     CURLcode outcome(CURLcode result) const;
@@ -118,8 +119,9 @@ private:
     std::vector<std::pair<std::string, std::string>> finalHeaders;
     std::string post;
     std::unique_ptr<BlockFile> file;
-    // Bytes held when the file was closed could not be written: the transfer fails.
-    bool heldLost = false;
+    // The file could not be opened, or bytes held for it not be written
+    // when it was flushed or closed: the transfer fails.
+    bool writeFailed = false;
     std::uint64_t resumeOffset = 0;
     Resumption resumption = Resumption::undecided;
     bool rangeRefused = false;

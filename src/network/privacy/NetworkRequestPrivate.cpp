@@ -34,7 +34,7 @@ EasyHandle newEasyHandle()
 
 // A new reply around handle, made from the rest of the arguments. The reply
 // owns the handle from the moment it exists; until then the guard does, so
-// a throw while copying a callback or the path loses nothing.
+// a throw while copying a callback loses nothing (a file is opened last).
 template <class... Arguments>
 std::shared_ptr<NetworkReply> makeReply(EasyHandle& handle, Arguments&&... arguments)
 {
@@ -187,7 +187,17 @@ std::shared_ptr<NetworkReply> NetworkRequestPrivate::download(const ProgressCall
                                                               const CompletionCallback& done, const Url& url,
                                                               const std::string& path, bool resume)
 {
-    std::shared_ptr<NetworkReply> reply = createFileReply(url, path, progress, done, resume);
+    std::shared_ptr<NetworkReply> reply = createFileReply(url, std::make_unique<BlockFile>(path), progress, done,
+                                                          resume);
+    handIn(reply);
+    return reply;
+}
+
+std::shared_ptr<NetworkReply> NetworkRequestPrivate::download(const ProgressCallback& progress,
+                                                              const CompletionCallback& done, const Url& url,
+                                                              std::FILE* file)
+{
+    std::shared_ptr<NetworkReply> reply = createFileReply(url, std::make_unique<BlockFile>(file), progress, done);
     handIn(reply);
     return reply;
 }
@@ -222,7 +232,7 @@ std::shared_ptr<NetworkReply> NetworkRequestPrivate::createReply(const Url& url,
     return reply;
 }
 
-std::shared_ptr<NetworkReply> NetworkRequestPrivate::createFileReply(const Url& url, const std::string& path,
+std::shared_ptr<NetworkReply> NetworkRequestPrivate::createFileReply(const Url& url, std::unique_ptr<BlockFile> file,
                                                                      const ProgressCallback& progress,
                                                                      const CompletionCallback& done, bool resume)
 {
@@ -230,7 +240,7 @@ std::shared_ptr<NetworkReply> NetworkRequestPrivate::createFileReply(const Url& 
     const std::string text = url.toString();
     const int limit = checkedTimeout();
     EasyHandle handle = newEasyHandle();
-    std::shared_ptr<NetworkReply> reply = makeReply(handle, done, progress, path, limit, manager, resume);
+    std::shared_ptr<NetworkReply> reply = makeReply(handle, done, progress, std::move(file), limit, manager, resume);
     setupFileTransfer(reply->d->easyHandle(), text, reply->d.get());
     installHeaders(reply->d->easyHandle(), *reply->d, false);
     // Not CURLOPT_RESUME_FROM, which fails a 200 answer: the reply decides.

@@ -10,6 +10,7 @@
 
 #include <curl/curl.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,7 @@ class NetworkReply;
 
 namespace privacy {
 
+class BlockFile;
 class NetworkReplyPrivate;
 
 // A request's settings, and the set-up of each transfer started from it: a
@@ -55,6 +57,9 @@ public:
     // With resume, a file already at path is continued (see NetworkReplyPrivate).
     std::shared_ptr<NetworkReply> download(const ProgressCallback& progress, const CompletionCallback& done,
                                            const Url& url, const std::string& path, bool resume = false);
+    // A download into the caller's open stream.
+    std::shared_ptr<NetworkReply> download(const ProgressCallback& progress, const CompletionCallback& done,
+                                           const Url& url, std::FILE* file);
     // A GET whose body goes to chunk, piece by piece.
     std::shared_ptr<NetworkReply> stream(const ChunkCallback& chunk, const CompletionCallback& done, const Url& url);
     // A body sent as a POST's is, under method (POST when null).
@@ -69,9 +74,9 @@ private:
     // A reply whose body is kept in memory, its handle set up but for the
     // method; a multipart body leaves out the default form Content-Type.
     std::shared_ptr<NetworkReply> createReply(const Url& url, const CompletionCallback& done, bool multipart = false);
-    std::shared_ptr<NetworkReply> createFileReply(const Url& url, const std::string& path,
+    std::shared_ptr<NetworkReply> createFileReply(const Url& url, std::unique_ptr<BlockFile> file,
                                                   const ProgressCallback& progress, const CompletionCallback& done,
-                                                  bool resume);
+                                                  bool resume = false);
     void setupFileTransfer(CURL* handle, const std::string& url, NetworkReplyPrivate* reply);
     // The body and header sinks, bodySink receiving the body.
     void setupSinks(CURL* handle, NetworkReplyPrivate* reply, curl_write_callback bodySink);
