@@ -35,7 +35,7 @@ STALL_LIMIT = 300.0  # seconds a stalled response waits for the client to go
 BROKEN_LENGTH = 1000000  # announced length of /stall and /reset
 MAX_BODY = 64 * 1024 * 1024  # largest request body /echo accepts
 FILE_MODES = ("normal", "404", "redirect", "nolength", "empty", "drip", "reset", "stall",
-              "close-early", "big-header", "overflow")
+              "close-early", "big-header", "overflow", "hold")
 BIG_HEADER = 200 * 1024  # bytes of the header that big-header mode adds
 
 
@@ -191,6 +191,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
                         return
                 except OSError:
                     return
+
+    def hold(self):
+        """Waits until the file "release" is in the workdir, or the limit passes."""
+        release = os.path.join(self.server.workdir, "release")
+        deadline = time.monotonic() + STALL_LIMIT
+        while not os.path.exists(release) and time.monotonic() < deadline:
+            time.sleep(0.01)
 
     # --- routing -----------------------------------------------------------
 
@@ -355,6 +362,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.start(size // 2)
                 self.send_pieces(pieces(size))
                 self.close_cleanly()
+            elif mode == "hold":
+                # Half, then the rest once the file "release" is in the workdir.
+                self.start(size)
+                self.send_pieces(pieces(size // 2))
+                self.hold()
+                self.send_pieces(pieces(size))
             elif mode in ("reset", "stall"):
                 self.start(size)
                 self.send_pieces(pieces(size // 2))
@@ -428,6 +441,7 @@ def main():
         server.socket = context.wrap_socket(server.socket, server_side=True,
                                             do_handshake_on_connect=False)
     server.root = os.path.realpath(args.root)
+    server.workdir = args.workdir
     server.file_mode = args.file_mode
     if args.exit_on_eof:
         threading.Thread(target=lambda: (sys.stdin.buffer.read(), server.shutdown()),

@@ -10,6 +10,7 @@
 #endif
 
 #include <chrono>
+#include <fstream>
 #include <future>
 #include <stdexcept>
 #include <string>
@@ -93,6 +94,11 @@ fs::path Gateway::certificate() const
 std::string Gateway::pin() const
 {
     return readFile(workDir.path() / "pin.txt");
+}
+
+void Gateway::release() const
+{
+    std::ofstream((workDir.path() / "release").string());
 }
 
 std::string Gateway::url(const std::string& path) const

@@ -20,7 +20,8 @@ namespace testing_support {
 // certificate made at start; killed by PID and reaped when the object goes.
 // fileMode chooses how it answers requests for files under documentRoot
 // (normal, 404, redirect, nolength, empty, drip, reset, stall, close-early,
-// big-header, overflow). A plain gateway speaks HTTP without TLS, so a
+// big-header, overflow, hold: half the file, the rest after release()). A
+// plain gateway speaks HTTP without TLS, so a
 // client's TLS handshake with it fails.
 class Gateway
 {
@@ -39,6 +40,9 @@ public:
     // Its self-signed certificate (PEM), and its key's pin ("sha256//...").
     boost::filesystem::path certificate() const;
     std::string pin() const;
+    // Lets the answers it holds back (file mode hold) go on, and later ones
+    // through at once.
+    void release() const;
 
 private:
     // Starts the server script with arguments; its first line, or empty

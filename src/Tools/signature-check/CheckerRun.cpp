@@ -3,30 +3,30 @@
 #include "platform/Platform.h"
 
 #include <iostream>
-#include <iterator>
+#include <sstream>
 #include <string>
 
 void checkDownloadedFile(const boost::filesystem::path& localTarget, const boost::filesystem::path& fileName,
-                         std::ofstream& resultFile)
+                         const platform::RunFile& downloaded, ResultFile& resultFile)
 {
     const int result = platform::runCommandLine(std::string(checkerProgram) + " " + localTarget.string());
     std::cout << std::endl;
 
-    const char* const verdict = result == 0 ? "VALID" : "INVALID";
-    std::ostream& console = result == 0 ? std::cout : std::cerr;
-    resultFile << verdict << "\t" << fileName << "\t" << localTarget.string() << std::endl;
-    console << verdict << "\t" << fileName << "\t" << localTarget.string() << std::endl;
+    // Looked at once the checker is done: what it judged by that name must
+    // have been this run's download all along.
+    const bool valid = result == 0 && downloaded.isNamedBy(localTarget.string());
+    const char* const verdict = valid ? "VALID" : "INVALID";
+    std::ostringstream line;
+    line << verdict << "\t" << fileName << "\t" << localTarget.string() << "\n";
+    resultFile.write(line.str());
+    (valid ? std::cout : std::cerr) << line.str() << std::flush;
 }
 
-void echoResultFile(std::ofstream& resultFile, const boost::filesystem::path& resultPath)
+void echoResultFile(ResultFile& resultFile, const boost::filesystem::path& resultPath)
 {
-    resultFile.flush();
-    resultFile.close();
-
-    std::ifstream in(resultPath.string());
-    if (!in.is_open())
+    std::string content;
+    if (!resultFile.readBackAndClose(content))
         return;
-    const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     std::cout << std::endl
               << std::endl
               << "The verification result '" << resultPath.string() << "' is as follows:" << std::endl

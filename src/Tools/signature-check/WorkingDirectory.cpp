@@ -28,34 +28,12 @@ bool isChildName(const std::string& host)
 
 } // namespace
 
-boost::system::error_code createWorkingDirectory(const fs::path& directory)
+boost::system::error_code createWorkingDirectory(const fs::path& directory, platform::HostDirectory& opened)
 {
     if (!isChildName(directory.string()))
         return systemError(platform::invalidNameError());
     boost::system::error_code ec;
     fs::create_directory(directory, ec);
-    if (ec)
-        return ec;
-    // create_directory takes a link to a directory for one.
-    const fs::file_type type = fs::symlink_status(directory, ec).type();
-    if (!ec && type != fs::directory_file)
-        ec = systemError(platform::alreadyExistsError());
-    return ec;
-}
-
-boost::system::error_code prepareNewFile(const fs::path& path)
-{
-    boost::system::error_code ec;
-    const fs::file_type type = fs::symlink_status(path, ec).type();
-    if (type == fs::file_not_found)
-        return {};
-    if (ec || type == fs::directory_file)
-        return ec;
-    if (type == fs::regular_file) {
-        const auto links = fs::hard_link_count(path, ec);
-        if (ec || links == 1)
-            return ec;
-    }
-    fs::remove(path, ec);
-    return ec;
+    // create_directory takes a link to a directory for one; opening does not.
+    return ec ? ec : opened.open(directory.string());
 }

@@ -7,7 +7,9 @@
 #include "Defer.h"
 #include "GatewayLookup.h"
 #include "Progress.h"
+#include "ResultFile.h"
 #include "WorkingDirectory.h"
+#include "platform/Files.h"
 #include "platform/Platform.h"
 
 #include "network/NetworkManager.h"
@@ -17,7 +19,7 @@
 #include <boost/exception/diagnostic_information.hpp>
 #include <boost/filesystem.hpp>
 
-#include <fstream>
+#include <chrono>
 #include <iostream>
 #include <string>
 #include <system_error>
@@ -36,15 +38,24 @@ std::string describe(const ErrorCode& ec)
     return std::string(ec.category().name()) + "@" + std::to_string(ec.value()) + " --->>> " + ec.message();
 }
 
-// Downloads url into localTarget, written as a new regular file. What went
-// wrong, described; empty when the download succeeded.
-std::string download(const tandrel::Url& url, const fs::path& localTarget)
+// How long a run waits for another one working in its directory: as long
+// as a transfer may stall by default.
+constexpr std::chrono::seconds runLockWait{30};
+
+// Downloads url into fileName in directory, a new file this run made; the
+// file stays open in downloaded, for reading only. What went wrong,
+// described; empty when the download succeeded.
+std::string download(const tandrel::Url& url, const platform::HostDirectory& directory, const fs::path& fileName,
+                     platform::RunFile& downloaded)
 {
-    if (const boost::system::error_code ec = prepareNewFile(localTarget))
+    boost::system::error_code ec;
+    downloaded = directory.createFile(fileName.string(), ec);
+    if (ec)
         return describe(ec);
     const auto request = tandrel::NetworkRequest::create(nullptr);
     std::error_code result;
-    request->download(result, printProgress, url, localTarget.string());
+    request->download(result, printProgress, url, downloaded.stream());
+    downloaded.endWriting();
     return result ? describe(result) : std::string();
 }
 
@@ -109,22 +120,19 @@ int run()
         return -5;
     }
 
-    if (const boost::system::error_code ec = createWorkingDirectory(workingDirectory)) {
+    platform::HostDirectory hostDirectory;
+    if (const boost::system::error_code ec = createWorkingDirectory(workingDirectory, hostDirectory)) {
         std::cerr << "cann't create directory '" << url.host() << "', " << describe(ec) << std::endl;
         return -1;
     }
-    // Runs side by side would write into one installer and one result file.
-    const fs::path lockPath = workingDirectory / runLockFile;
-    prepareNewFile(lockPath);
-    const platform::FileLock oneRunAtATime(lockPath.string());
 
     const std::vector<std::string> serverPaths = {"/com/win/TandrelUD.exe"};
 
+    // Runs side by side would write into one installer and one result file:
+    // each holds the result file under its lock while it works.
     const fs::path resultPath = workingDirectory / "result.txt";
-    std::ofstream resultFile;
-    if (!prepareNewFile(resultPath))
-        resultFile.open(resultPath.string(), std::ios::out | std::ios::trunc);
-    if (!resultFile.is_open()) {
+    ResultFile resultFile(hostDirectory.lockFile(resultPath.filename().string(), runLockWait));
+    if (!resultFile.isOpen()) {
         std::cerr << "cann't open " << resultPath.string() << std::endl;
         return -3;
     }
@@ -135,13 +143,14 @@ int run()
         const fs::path localTarget = workingDirectory / fileName;
         std::cout << "Download " << fileName << std::endl;
 
-        const std::string failure = download(url, localTarget);
+        platform::RunFile downloaded;
+        const std::string failure = download(url, hostDirectory, fileName, downloaded);
         std::cout << std::endl;
         if (!failure.empty()) {
             std::cerr << "download '" << fileName << "' failure" << failure << std::endl;
             return -4;
         }
-        checkDownloadedFile(localTarget, fileName, resultFile);
+        checkDownloadedFile(localTarget, fileName, downloaded, resultFile);
     }
 
     std::cout << "Operator Finished" << std::endl;

@@ -46,25 +46,6 @@ int alreadyExistsError();
 // ending in a dot or a blank, which it stores without them. None on Linux.
 bool isReservedName(const std::string& name);
 
-// An exclusive lock on a file, for processes to take turns: LockFileEx on
-// a file opened with CreateFileA (Linux: flock).
-class FileLock
-{
-public:
-    // Opens the file at path, creating it when missing but never through a
-    // symbolic link or other reparse point, and waits until no other holder
-    // is left. Throws std::error_code (system category) when the file can't
-    // be opened or locked, or is no regular file (the already-exists error).
-    explicit FileLock(const std::string& path);
-    // Releases the lock, as the end of the process does, however it ends.
-    ~FileLock();
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-
-private:
-    std::intptr_t handle;
-};
-
 // OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name), closing any handle at once.
 // True when a handle came back. Never creates the mutex.
 bool canOpenMutex(const char* name);

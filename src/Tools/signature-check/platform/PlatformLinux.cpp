@@ -95,27 +95,6 @@ std::string openKey(const std::string& key)
     return directory;
 }
 
-// The descriptor of the regular file at path, locked by FileLock's rules.
-int openLocked(const std::string& path)
-{
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0)
-        throw std::error_code(errno, std::system_category());
-    struct stat status = {};
-    int error = 0;
-    if (fstat(fd, &status) != 0)
-        error = errno;
-    else if (!S_ISREG(status.st_mode))
-        error = EEXIST;
-    while (error == 0 && flock(fd, LOCK_EX) != 0)
-        error = errno == EINTR ? 0 : errno;
-    if (error != 0) {
-        close(fd);
-        throw std::error_code(error, std::system_category());
-    }
-    return fd;
-}
-
 } // namespace
 
 void initializeCom()
@@ -162,17 +141,6 @@ int alreadyExistsError()
 bool isReservedName(const std::string&)
 {
     return false;
-}
-
-FileLock::FileLock(const std::string& path)
-    : handle(openLocked(path))
-{
-}
-
-FileLock::~FileLock()
-{
-    // Closing the only descriptor of the open file releases its lock.
-    close(static_cast<int>(handle));
 }
 
 bool canOpenMutex(const char* name)

@@ -19,30 +19,6 @@ std::error_code lastError()
     return {static_cast<int>(GetLastError()), std::system_category()};
 }
 
-// The handle of the regular file at path, locked by FileLock's rules.
-HANDLE openLocked(const std::string& path)
-{
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        throw lastError();
-    BY_HANDLE_FILE_INFORMATION information{};
-    OVERLAPPED whole{};
-    std::error_code error;
-    if (!GetFileInformationByHandle(file, &information))
-        error = lastError();
-    else if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        error = std::error_code(ERROR_ALREADY_EXISTS, std::system_category());
-    else if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) // waits for other holders
-        error = lastError();
-    if (error) {
-        CloseHandle(file);
-        throw std::error_code(error);
-    }
-    return file;
-}
-
 } // namespace
 
 void initializeCom()
@@ -92,19 +68,6 @@ bool isReservedName(const std::string& name)
         return true;
     const bool numbered = device.size() == 4 && device[3] >= '1' && device[3] <= '9';
     return numbered && (device.compare(0, 3, "com") == 0 || device.compare(0, 3, "lpt") == 0);
-}
-
-FileLock::FileLock(const std::string& path)
-    : handle(reinterpret_cast<std::intptr_t>(openLocked(path)))
-{
-}
-
-FileLock::~FileLock()
-{
-    const HANDLE file = reinterpret_cast<HANDLE>(handle);
-    OVERLAPPED whole{};
-    UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
-    CloseHandle(file);
 }
 
 bool canOpenMutex(const char* name)
