@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <system_error>
 
@@ -37,6 +38,25 @@ TEST_F(Run, ErrorExitWritesToErrorStreamAndPausesAfterwards)
     EXPECT_EQ("Please login first\n", result.err);
     EXPECT_EQ(pauseOutput(), result.out);
 }
+
+#ifndef _WIN32
+// Without WIN32_STANDIN_ROOT the store is the user's own, never one under
+// /tmp that any user could fill.
+TEST_F(Run, UnsetStandinRootMeansTheStoreInTheHomeDirectory)
+{
+    const fs::path home = temp.path() / "home";
+    fs::remove(toolDir() / "CheckSign.exe");
+    VpnClient client(home / ".win32-standin", {"--install", clientDir().string(), "--address", "127.0.0.1"});
+    ASSERT_TRUE(client.ready());
+
+    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    setenv("HOME", home.c_str(), 1);
+    const auto result = runTool(toolDir(), {});
+    setenv("HOME", savedHome.c_str(), 1);
+    EXPECT_EQ(exitStatus(-5), result.exitCode);
+    EXPECT_EQ("External programs 'CheckSign.exe' do not exist\n", result.err);
+}
+#endif
 
 struct LookupFailure
 {

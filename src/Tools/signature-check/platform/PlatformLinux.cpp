@@ -35,19 +35,25 @@ namespace standin {
 std::string root()
 {
     const char* configured = std::getenv("WIN32_STANDIN_ROOT");
-    return configured && *configured ? configured : "/tmp/win32-standin";
+    if (configured && *configured)
+        return configured;
+    // Only an absolute home: a relative one would move the store with the working directory.
+    const char* home = std::getenv("HOME");
+    return home && *home == '/' ? std::string(home) + "/.win32-standin" : std::string();
 }
 
 std::string mutexFile(const std::string& name)
 {
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+    const std::string directory = root();
+    if (directory.empty() || name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
         return {};
-    return root() + "/mutex/" + name;
+    return directory + "/mutex/" + name;
 }
 
 std::string classesRoot()
 {
-    return root() + "/HKEY_CLASSES_ROOT";
+    const std::string directory = root();
+    return directory.empty() ? std::string() : directory + "/HKEY_CLASSES_ROOT";
 }
 
 std::string defaultValueFile(const std::string& keyDirectory)
@@ -83,6 +89,8 @@ std::string findEntry(const std::string& directory, const std::string& name)
 std::string openKey(const std::string& key)
 {
     std::string directory = standin::classesRoot();
+    if (directory.empty())
+        return {};
     std::istringstream levels(key);
     std::string level;
     while (std::getline(levels, level, '\\')) {
