@@ -19,6 +19,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -64,6 +65,35 @@ std::string defaultValueFile(const std::string& keyDirectory)
 } // namespace standin
 
 namespace {
+
+// Whether no one but the effective user and root can change the entry:
+// owned by one of them and writable by no one else, unless it is a
+// directory like /tmp (root's and sticky), where others may add entries but
+// not remove or rename those of others.
+bool onlyOwnerCanChange(const struct stat& status)
+{
+    if (status.st_uid != geteuid() && status.st_uid != 0)
+        return false;
+    const bool sharedSticky = S_ISDIR(status.st_mode) && (status.st_mode & S_ISVTX) != 0 && status.st_uid == 0;
+    return (status.st_mode & (S_IWGRP | S_IWOTH)) == 0 || sharedSticky;
+}
+
+// The path, without symbolic links, of the entry at path when it and every
+// directory above it pass onlyOwnerCanChange (as ssh checks a key file);
+// empty otherwise. What the result names can't be replaced by another user.
+std::string trustedPath(const std::string& path)
+{
+    char resolved[PATH_MAX];
+    if (realpath(path.c_str(), resolved) == nullptr)
+        return {};
+    const boost::filesystem::path file(resolved);
+    for (auto entry = file; !entry.empty(); entry = entry.parent_path()) {
+        struct stat status = {};
+        if (lstat(entry.c_str(), &status) != 0 || !onlyOwnerCanChange(status))
+            return {};
+    }
+    return file.string();
+}
 
 // The entry of directory that matches name regardless of ASCII case, as
 // registry key names do; empty when there is none.
@@ -185,7 +215,8 @@ FileLock::~FileLock()
 
 bool canOpenMutex(const char* name)
 {
-    const std::string file = standin::mutexFile(name);
+    // A lock file that another user could replace is no one's mutex.
+    const std::string file = trustedPath(standin::mutexFile(name));
     if (file.empty())
         return false;
     const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
@@ -232,7 +263,11 @@ bool readClassesRootDefault(const char* key, unsigned char* buffer, std::uint32_
     const std::string directory = openKey(key);
     if (directory.empty())
         return false;
-    std::ifstream value(standin::defaultValueFile(directory), std::ios::binary);
+    // A value that another user could have written counts as missing.
+    const std::string file = trustedPath(standin::defaultValueFile(directory));
+    if (file.empty())
+        return false;
+    std::ifstream value(file, std::ios::binary);
     if (!value)
         return false;
     const std::string bytes{std::istreambuf_iterator<char>(value), std::istreambuf_iterator<char>()};
