@@ -136,16 +136,20 @@ std::function<void(const fs::path&)> givenToNobody(const std::string& path)
 }
 
 const std::string serverKey = "root/HKEY_CLASSES_ROOT/CLSID/{7D3B5A6E-2C41-4F8A-9B1D-0E6C5F3A8B24}";
+const std::string component = componentLibrary().filename().string();
 const char* const noPath = "cann't get the path of component";
+const char* const noLoad = "cann't load library ";
 const fs::perms group = fs::perms::group_write, others = fs::perms::others_write;
 
 // What another user could have changed counts as absent.
 INSTANTIATE_TEST_SUITE_P(
     Untrusted, LookupFails,
-    ::testing::Values(LookupFailure{"GroupWritableKey", {}, noPath, {}, writableBy(group, serverKey)},
-                      LookupFailure{
-                          "OtherWritableValue", {}, noPath, {}, writableBy(others, serverKey + "/InprocServer32/@")},
-                      LookupFailure{"StoreOfAnotherUser", {}, noPath, {}, givenToNobody("root/HKEY_CLASSES_ROOT")}),
+    ::testing::Values(
+        LookupFailure{"GroupWritableKey", {}, noPath, {}, writableBy(group, serverKey)},
+        LookupFailure{"OtherWritableValue", {}, noPath, {}, writableBy(others, serverKey + "/InprocServer32/@")},
+        LookupFailure{"StoreOfAnotherUser", {}, noPath, {}, givenToNobody("root/HKEY_CLASSES_ROOT")},
+        LookupFailure{"LibraryOthersCanWrite", {}, noLoad, component, writableBy(others, "client/" + component)},
+        LookupFailure{"LibraryInADirectoryAnyoneCanWrite", {}, noLoad, component, writableBy(others, "client")}),
     [](const auto& info) { return std::string(info.param.name); });
 #endif
 

@@ -279,6 +279,11 @@ bool readClassesRootDefault(const char* key, unsigned char* buffer, std::uint32_
     return true;
 }
 
+std::string trustedLibraryPath(const std::string& path)
+{
+    return trustedPath(path);
+}
+
 int runCommandLine(const std::string& commandLine)
 {
     std::vector<std::string> words;
