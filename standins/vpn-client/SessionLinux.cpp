@@ -16,6 +16,8 @@ namespace fs = boost::filesystem;
 bool writeClassesRootDefault(const std::string& key, const std::string& value)
 {
     fs::path directory = platform::standin::classesRoot();
+    if (directory.empty())
+        return false;
     std::istringstream levels(key);
     std::string level;
     while (std::getline(levels, level, '\\'))

@@ -52,6 +52,16 @@ TEST_F(Platform, MutexVanishesWhenItsCreatorIsKilled)
     EXPECT_FALSE(platform::canOpenMutex(loginMutex));
 }
 
+#ifndef _WIN32
+TEST_F(Platform, MutexWhoseFileOthersCanWriteIsNotHeld)
+{
+    VpnClient vpn(root(), client({}));
+    ASSERT_TRUE(vpn.ready());
+    fs::permissions(root() / "mutex" / loginMutex, fs::perms::add_perms | fs::perms::group_write);
+    EXPECT_FALSE(platform::canOpenMutex(loginMutex));
+}
+#endif
+
 TEST_F(Platform, OpeningNeverCreatesTheMutex)
 {
     VpnClient registeredOnly(root(), client({"--no-login"}));

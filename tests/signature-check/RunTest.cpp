@@ -5,8 +5,14 @@
 #include <boost/process/exception.hpp>
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <cerrno>
+#include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <system_error>
 
 using namespace testing_support;
@@ -38,12 +44,33 @@ TEST_F(Run, ErrorExitWritesToErrorStreamAndPausesAfterwards)
     EXPECT_EQ(pauseOutput(), result.out);
 }
 
+#ifndef _WIN32
+// Without WIN32_STANDIN_ROOT the store is the user's own, never one under
+// /tmp that any user could fill.
+TEST_F(Run, UnsetStandinRootMeansTheStoreInTheHomeDirectory)
+{
+    const fs::path home = temp.path() / "home";
+    fs::remove(toolDir() / "CheckSign.exe");
+    VpnClient client(home / ".win32-standin", {"--install", clientDir().string(), "--address", "127.0.0.1"});
+    ASSERT_TRUE(client.ready());
+
+    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    setenv("HOME", home.c_str(), 1);
+    const auto result = runTool(toolDir(), {});
+    setenv("HOME", savedHome.c_str(), 1);
+    EXPECT_EQ(exitStatus(-5), result.exitCode);
+    EXPECT_EQ("External programs 'CheckSign.exe' do not exist\n", result.err);
+}
+#endif
+
 struct LookupFailure
 {
     const char* name;
     std::vector<std::string> options; // "@file" stands for that file in the client directory
     std::string message;              // what the lookup writes first
     std::string clientFile = {};      // when set, the message ends with this file's path
+    // When set, called after the login with the test's directory, to spoil what the lookup reads.
+    std::function<void(const fs::path& testDir)> spoil = {};
 };
 
 class LookupFails : public Run, public ::testing::WithParamInterface<LookupFailure>
@@ -60,6 +87,11 @@ TEST_P(LookupFails, WithItsOwnMessageThenMinusSeven)
     }
     options.insert(options.end(), {"--address", "127.0.0.1"});
     login(options);
+    if (failure.spoil) {
+        failure.spoil(temp.path());
+        if (IsSkipped() || HasFatalFailure())
+            return;
+    }
 
     std::string message = failure.message;
     if (!failure.clientFile.empty())
@@ -86,6 +118,40 @@ INSTANTIATE_TEST_SUITE_P(
         LookupFailure{"NoExport", {"--component", NOEXPORT_PATH}, "hasn't function GetVPNAddress", NOEXPORT_NAME},
         LookupFailure{"NoAddress", {"--result", "0"}, "cann't get the server url"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+#ifndef _WIN32
+// Lets whom (the group or others) write the entry at path below the test's directory.
+std::function<void(const fs::path&)> writableBy(fs::perms whom, const std::string& path)
+{
+    return [=](const fs::path& dir) { fs::permissions(dir / path, fs::perms::add_perms | whom); };
+}
+
+std::function<void(const fs::path&)> givenToNobody(const std::string& path)
+{
+    return [=](const fs::path& dir) {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "only root can give a file to another user";
+        ASSERT_EQ(0, chown((dir / path).c_str(), 65534, 65534));
+    };
+}
+
+const std::string serverKey = "root/HKEY_CLASSES_ROOT/CLSID/{7D3B5A6E-2C41-4F8A-9B1D-0E6C5F3A8B24}";
+const std::string component = componentLibrary().filename().string();
+const char* const noPath = "cann't get the path of component";
+const char* const noLoad = "cann't load library ";
+const fs::perms group = fs::perms::group_write, others = fs::perms::others_write;
+
+// What another user could have changed counts as absent.
+INSTANTIATE_TEST_SUITE_P(
+    Untrusted, LookupFails,
+    ::testing::Values(
+        LookupFailure{"GroupWritableKey", {}, noPath, {}, writableBy(group, serverKey)},
+        LookupFailure{"OtherWritableValue", {}, noPath, {}, writableBy(others, serverKey + "/InprocServer32/@")},
+        LookupFailure{"StoreOfAnotherUser", {}, noPath, {}, givenToNobody("root/HKEY_CLASSES_ROOT")},
+        LookupFailure{"LibraryOthersCanWrite", {}, noLoad, component, writableBy(others, "client/" + component)},
+        LookupFailure{"LibraryInADirectoryAnyoneCanWrite", {}, noLoad, component, writableBy(others, "client")}),
+    [](const auto& info) { return std::string(info.param.name); });
+#endif
 
 TEST_F(Run, MissingCheckerEndsWithMinusFive)
 {

@@ -89,7 +89,10 @@ void useStandinRoot(const fs::path& root)
         current = root;
     }
 #else
-    setenv("WIN32_STANDIN_ROOT", root.c_str(), 1);
+    if (root.empty())
+        unsetenv("WIN32_STANDIN_ROOT");
+    else
+        setenv("WIN32_STANDIN_ROOT", root.c_str(), 1);
 #endif
 }
 

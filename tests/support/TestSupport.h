@@ -32,7 +32,8 @@ private:
 // starts at root, so that they see only the mutexes and registry entries of
 // one test. On Windows, where the registry is the machine's, a root not seen
 // before stands for a fresh machine: the VPN client stand-in's registration
-// that earlier tests left is removed.
+// that earlier tests left is removed. An empty root (Linux) leaves
+// WIN32_STANDIN_ROOT unset, for the stand-in's default.
 void useStandinRoot(const fs::path& root);
 
 // Waits for child at most 60 s and returns its exit code; ends it and

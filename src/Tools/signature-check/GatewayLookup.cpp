@@ -26,9 +26,13 @@ bool getServerUrl(std::string& serverUrl)
         return false;
     }
 
+    // A library another user could have replaced is refused like one that doesn't load.
+    const std::string trustedPath = platform::trustedLibraryPath(libraryPath);
     boost::dll::fs::error_code ec;
-    boost::dll::shared_library library(libraryPath, ec, boost::dll::load_mode::default_mode);
-    if (ec) {
+    boost::dll::shared_library library;
+    if (!trustedPath.empty())
+        library.load(trustedPath, ec, boost::dll::load_mode::default_mode);
+    if (trustedPath.empty() || ec) {
         std::cerr << "cann't load library " << libraryPath << std::endl;
         return false;
     }

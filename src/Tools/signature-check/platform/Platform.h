@@ -59,6 +59,15 @@ bool clsidFromProgId(const wchar_t* progId, Clsid& clsid);
 // fit into the buffer.
 bool readClassesRootDefault(const char* key, unsigned char* buffer, std::uint32_t size);
 
+// The path to load the component library registered as path from; empty
+// when another user could have put something else there. Windows: path
+// itself, as access control guards the registry and the library. Linux:
+// path without symbolic links when the file and each directory above it
+// are the effective user's or root's and no one else may write them (but
+// for a sticky directory of root's, like /tmp). Load what it returns, so
+// that a link changed after the check can't lead elsewhere.
+std::string trustedLibraryPath(const std::string& path);
+
 // Starts commandLine (a program name, then blank-separated arguments, no
 // quoting) as CreateProcessA does without an application name, so the
 // program is looked for in this program's directory first; waits for it

@@ -19,6 +19,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,19 +36,25 @@ namespace standin {
 std::string root()
 {
     const char* configured = std::getenv("WIN32_STANDIN_ROOT");
-    return configured && *configured ? configured : "/tmp/win32-standin";
+    if (configured && *configured)
+        return configured;
+    // Only an absolute home: a relative one would move the store with the working directory.
+    const char* home = std::getenv("HOME");
+    return home && *home == '/' ? std::string(home) + "/.win32-standin" : std::string();
 }
 
 std::string mutexFile(const std::string& name)
 {
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+    const std::string directory = root();
+    if (directory.empty() || name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
         return {};
-    return root() + "/mutex/" + name;
+    return directory + "/mutex/" + name;
 }
 
 std::string classesRoot()
 {
-    return root() + "/HKEY_CLASSES_ROOT";
+    const std::string directory = root();
+    return directory.empty() ? std::string() : directory + "/HKEY_CLASSES_ROOT";
 }
 
 std::string defaultValueFile(const std::string& keyDirectory)
@@ -58,6 +65,35 @@ std::string defaultValueFile(const std::string& keyDirectory)
 } // namespace standin
 
 namespace {
+
+// Whether no one but the effective user and root can change the entry:
+// owned by one of them and writable by no one else, unless it is a
+// directory like /tmp (root's and sticky), where others may add entries but
+// not remove or rename those of others.
+bool onlyOwnerCanChange(const struct stat& status)
+{
+    if (status.st_uid != geteuid() && status.st_uid != 0)
+        return false;
+    const bool sharedSticky = S_ISDIR(status.st_mode) && (status.st_mode & S_ISVTX) != 0 && status.st_uid == 0;
+    return (status.st_mode & (S_IWGRP | S_IWOTH)) == 0 || sharedSticky;
+}
+
+// The path, without symbolic links, of the entry at path when it and every
+// directory above it pass onlyOwnerCanChange (as ssh checks a key file);
+// empty otherwise. What the result names can't be replaced by another user.
+std::string trustedPath(const std::string& path)
+{
+    char resolved[PATH_MAX];
+    if (realpath(path.c_str(), resolved) == nullptr)
+        return {};
+    const boost::filesystem::path file(resolved);
+    for (auto entry = file; !entry.empty(); entry = entry.parent_path()) {
+        struct stat status = {};
+        if (lstat(entry.c_str(), &status) != 0 || !onlyOwnerCanChange(status))
+            return {};
+    }
+    return file.string();
+}
 
 // The entry of directory that matches name regardless of ASCII case, as
 // registry key names do; empty when there is none.
@@ -83,6 +119,8 @@ std::string findEntry(const std::string& directory, const std::string& name)
 std::string openKey(const std::string& key)
 {
     std::string directory = standin::classesRoot();
+    if (directory.empty())
+        return {};
     std::istringstream levels(key);
     std::string level;
     while (std::getline(levels, level, '\\')) {
@@ -145,7 +183,8 @@ bool isReservedName(const std::string&)
 
 bool canOpenMutex(const char* name)
 {
-    const std::string file = standin::mutexFile(name);
+    // A lock file that another user could replace is no one's mutex.
+    const std::string file = trustedPath(standin::mutexFile(name));
     if (file.empty())
         return false;
     const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
@@ -192,7 +231,11 @@ bool readClassesRootDefault(const char* key, unsigned char* buffer, std::uint32_
     const std::string directory = openKey(key);
     if (directory.empty())
         return false;
-    std::ifstream value(standin::defaultValueFile(directory), std::ios::binary);
+    // A value that another user could have written counts as missing.
+    const std::string file = trustedPath(standin::defaultValueFile(directory));
+    if (file.empty())
+        return false;
+    std::ifstream value(file, std::ios::binary);
     if (!value)
         return false;
     const std::string bytes{std::istreambuf_iterator<char>(value), std::istreambuf_iterator<char>()};
@@ -202,6 +245,11 @@ bool readClassesRootDefault(const char* key, unsigned char* buffer, std::uint32_
     // Raw bytes, as RegQueryValueExA gives them: no terminator is added.
     std::memcpy(buffer, bytes.data(), bytes.size()); // NOLINT(bugprone-not-null-terminated-result)
     return true;
+}
+
+std::string trustedLibraryPath(const std::string& path)
+{
+    return trustedPath(path);
 }
 
 int runCommandLine(const std::string& commandLine)

@@ -100,6 +100,12 @@ bool readClassesRootDefault(const char* key, unsigned char* buffer, std::uint32_
     return result == ERROR_SUCCESS;
 }
 
+std::string trustedLibraryPath(const std::string& path)
+{
+    // The registry's and the file system's access control keep other users out.
+    return path;
+}
+
 int runCommandLine(const std::string& commandLine)
 {
     return boost::process::system(commandLine);
