@@ -6,12 +6,22 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <sstream>
 
 namespace fs = boost::filesystem;
+
+namespace {
+
+// The store is written as a service would install it, writable by its owner
+// alone whatever umask the stand-in was started with: the tool takes
+// anything others may write for absent.
+const mode_t startedWith = umask(022);
+
+} // namespace
 
 bool writeClassesRootDefault(const std::string& key, const std::string& value)
 {

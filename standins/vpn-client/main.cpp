@@ -67,6 +67,12 @@ int main(int argc, char** argv)
     boost::system::error_code ec;
     fs::create_directories(install, ec);
     fs::copy_file(options["--component"], library, fs::copy_options::overwrite_existing, ec);
+    // Installed writable by its owner alone, whatever the build tree allows.
+    if (!ec)
+        fs::permissions(library,
+                        fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exe | fs::perms::others_read
+                            | fs::perms::others_exe,
+                        ec);
     if (ec)
         return fail("cannot install " + options["--component"] + ": " + ec.message());
     std::ofstream(install / "gateway.conf") << "address=" << options["--address"] << "\n"

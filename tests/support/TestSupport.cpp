@@ -70,6 +70,9 @@ TempDir::TempDir()
     : dir(fs::temp_directory_path() / fs::unique_path("sigcheck-test-%%%%-%%%%-%%%%"))
 {
     fs::create_directories(dir);
+    // Its own user's alone, as mkdtemp makes one: the tool trusts nothing
+    // that others may write.
+    fs::permissions(dir, fs::perms::owner_all);
 }
 
 TempDir::~TempDir()
