@@ -3,6 +3,8 @@
 // holds the lock of the run's directory.
 #include "EndToEndFixture.h"
 
+#include "platform/Files.h"
+
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
@@ -13,6 +15,11 @@
 #include <unistd.h>
 #endif
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -136,5 +143,85 @@ const SwappedName swappedNames[] = {
 
 INSTANTIATE_TEST_SUITE_P(Contested, Swapped, ::testing::ValuesIn(swappedNames),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A run that holds the directory (here: the test, through the tool's own
+// lock) holds up another only for the time limit: the other one then ends
+// with the lock's error and downloads nothing.
+TEST_F(Contested, HeldLockEndsTheOtherRunAfterTheLimit)
+{
+    fs::create_directories(hostDir());
+    platform::HostDirectory directory;
+    ASSERT_FALSE(directory.open(hostDir().string()));
+    const platform::RunFile held = directory.lockFile("result.txt", std::chrono::milliseconds(0));
+    ASSERT_TRUE(held);
+    serve("TandrelUD.exe");
+#ifdef _WIN32
+    const int conflict = ERROR_LOCK_VIOLATION;
+#else
+    const int conflict = EAGAIN;
+#endif
+    const auto result = run();
+    EXPECT_EQ(1, result.exitCode);
+    EXPECT_EQ("system@" + std::to_string(conflict) + " --->>> " + std::system_category().message(conflict) + "\n",
+              result.err);
+    EXPECT_FALSE(fs::exists(hostDir() / "TandrelUD.exe"));
+}
+
+#ifndef _WIN32
+// Reading the result file is no right to hold up a run: locks a mere reader
+// took on it give way. (Windows lets readers lock, and the test its own.)
+TEST_F(Contested, ReadersLocksHoldUpNoRun)
+{
+    fs::create_directories(hostDir());
+    std::ofstream((hostDir() / "result.txt").string()) << "earlier\n";
+    const int reader = ::open((hostDir() / "result.txt").c_str(), O_RDONLY | O_CLOEXEC);
+    struct flock shared = {};
+    shared.l_type = F_RDLCK;
+    shared.l_whence = SEEK_SET;
+    ASSERT_EQ(0, fcntl(reader, F_OFD_SETLK, &shared));
+    ASSERT_EQ(0, flock(reader, LOCK_EX));
+    serve("TandrelUD.exe");
+    const auto result = run();
+    ::close(reader);
+    EXPECT_EQ(0, result.exitCode);
+    EXPECT_EQ(verdictLine("VALID"), readFile(hostDir() / "result.txt"));
+}
+
+ino_t inode(const fs::path& file)
+{
+    struct stat status = {};
+    return ::stat(file.c_str(), &status) == 0 ? status.st_ino : 0;
+}
+
+// A run that starts after the first one's lock file was removed works on
+// its own files: the first one's installer is not written twice, and the
+// first, whose installer name then leads to the second's, vouches for
+// nothing. (Windows keeps a held file from being removed.)
+TEST_F(Contested, RemovedLockFileLetsNoTwoRunsWriteOneInstaller)
+{
+    serve("TandrelUD.exe", "hold");
+    const fs::path installer = hostDir() / "TandrelUD.exe";
+    ToolOptions second;
+    second.console = "second";
+    ToolResult secondResult;
+    const auto first = runHeld([&] {
+        const ino_t firsts = inode(installer);
+        fs::remove(hostDir() / "result.txt");
+        second.whileRunning = [&] {
+            for (int i = 0; i < 2000 && inode(installer) == firsts; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            EXPECT_NE(firsts, inode(installer)) << "the second run did not make an installer of its own";
+            gateway->release();
+        };
+        secondResult = run(second);
+    });
+
+    EXPECT_EQ(0, secondResult.exitCode);
+    EXPECT_EQ("", secondResult.err);
+    EXPECT_EQ(0, first.exitCode);
+    EXPECT_EQ(verdictLine("INVALID"), first.err);
+    EXPECT_EQ(readFile(published()), readFile(installer));
+}
+#endif
 
 } // namespace

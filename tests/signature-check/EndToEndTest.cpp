@@ -1,5 +1,4 @@
-// Whole runs through the real binary: the VPN client, the HTTPS gateway and
-// the signature checker are the stand-ins, the installer is really signed.
+// Whole runs, from the login to the verdict or the failure that ends them.
 #include "EndToEndFixture.h"
 
 #include <boost/filesystem.hpp>
@@ -9,6 +8,7 @@
 #ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <chrono>
@@ -181,6 +181,41 @@ const PlantedEntry plantedEntries[] = {
 
 INSTANTIATE_TEST_SUITE_P(EndToEnd, Planted, ::testing::ValuesIn(plantedEntries),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A genuine installer left by an earlier run is never judged in place of
+// what the gateway sends (here: nothing). Linux: a read-only file, another
+// user's too, gives way to a new one. Windows keeps a read-only file, and
+// both keep a directory: the download fails before it starts.
+TEST_F(EndToEnd, StaleInstallerIsNeverJudged)
+{
+    const fs::path stale = hostDir() / "TandrelUD.exe";
+    fs::create_directories(hostDir());
+    fs::copy_file(signedFile("TandrelUD.exe"), stale);
+    fs::permissions(stale, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+#ifndef _WIN32
+    if (geteuid() == 0) {
+        EXPECT_EQ(0, chown(stale.c_str(), 65534, 65534));
+    }
+#endif
+    serve("TandrelUD.exe", "empty");
+    const auto notWritable = run();
+#ifdef _WIN32
+    EXPECT_EQ(exitStatus(-4), notWritable.exitCode);
+    EXPECT_EQ(0u, notWritable.err.rfind("download '\"TandrelUD.exe\"' failuresystem@5 --->>> ", 0)) << notWritable.err;
+    fs::permissions(stale, fs::perms::owner_all);
+#else
+    EXPECT_EQ(0, notWritable.exitCode);
+    EXPECT_EQ(verdictLine("INVALID"), notWritable.err);
+    EXPECT_EQ("", readFile(stale));
+#endif
+
+    fs::remove(stale);
+    fs::create_directory(stale);
+    const auto directory = run();
+    EXPECT_EQ(exitStatus(-4), directory.exitCode);
+    EXPECT_EQ(0u, directory.err.rfind("download '\"TandrelUD.exe\"' failuresystem@", 0)) << directory.err;
+    EXPECT_EQ("", readFile(hostDir() / "result.txt"));
+}
 
 TEST_F(EndToEnd, FailedDownloadEndsWithMinusFourAndAnEmptyResultFile)
 {
