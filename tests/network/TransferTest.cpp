@@ -722,6 +722,23 @@ TEST_F(Transfer, ConnectionCapMakesTransfersTakeTurns)
     EXPECT_GE(std::chrono::steady_clock::now() - start, 1200ms);
 }
 
+TEST_F(Transfer, TransferWaitingForAConnectionEndsAtItsOwnLimit)
+{
+    tandrel::ConnectionLimits limits;
+    limits.perHost = 1;
+    manager->setConnectionLimits(limits);
+    request->setTimeout(2);
+    // It keeps receiving for 20 s, so its limit slides and it holds the one connection.
+    std::promise<void> downloaded;
+    request->download([&downloaded](const std::error_code&, std::shared_ptr<NetworkReply>) { downloaded.set_value(); },
+                      url("/drip?chunks=40&size=10&interval_ms=500"), target("holder.bin").string());
+    std::error_code ec;
+    request->get(ec, url("/hello.txt"));
+    EXPECT_EQ(curlError(CURLE_OPERATION_TIMEDOUT), ec);
+    EXPECT_NE(std::future_status::ready, downloaded.get_future().wait_for(0s)) << "it waited for the connection";
+    manager->stop(); // drops the download: no callback after this
+}
+
 TEST_F(Transfer, DownloadLimitSlidesWhileDataArrives)
 {
     request->setTimeout(2);

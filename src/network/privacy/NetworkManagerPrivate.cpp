@@ -22,6 +22,12 @@ namespace {
 // hand-in or stop wakes it at once anyway.
 constexpr int idleWaitMs = 1000;
 
+using Clock = std::chrono::steady_clock;
+
+// How often the worker looks for transfers past their deadline (a walk over
+// those in flight): each ends within about this much of it.
+constexpr std::chrono::milliseconds deadlineCheckInterval{1000};
+
 // Writes the worker's one line about the exception being handled.
 void reportCurrentException()
 {
@@ -228,6 +234,7 @@ void NetworkManagerPrivate::pass(int& expected)
     applyConnectionLimits();
     expected += addPendingHandles();
     removeAbortedReplies();
+    endOverdueTransfers();
 
     int running = 0;
     curl_multi_perform(multiHandle, &running);
@@ -270,6 +277,7 @@ void NetworkManagerPrivate::waitForWork()
     curl_multi_timeout(multiHandle, &timeoutMs);
     if (timeoutMs < 0 || timeoutMs > idleWaitMs)
         timeoutMs = idleWaitMs;
+    timeoutMs = std::min(timeoutMs, untilDeadlineCheckMs());
     curl_multi_poll(multiHandle, nullptr, 0, static_cast<int>(timeoutMs), nullptr);
 }
 
@@ -308,6 +316,50 @@ void NetworkManagerPrivate::removeAbortedReplies()
         reply->d->finish();
         reply->d->cancel();
     }
+}
+
+// libcurl's own timer does not run for a transfer waiting for a connection
+// under a cap, which so waits as long as the one on the connection runs: for
+// a download that keeps receiving, without end. So the engine ends each
+// transfer past its deadline itself, as libcurl's timer would.
+void NetworkManagerPrivate::endOverdueTransfers()
+{
+    const Clock::time_point now = Clock::now();
+    if (now < nextDeadlineCheck)
+        return;
+    nextDeadlineCheck = now + deadlineCheckInterval;
+    for (const auto& reply : takeOverdueReplies(now)) {
+        if (stopRequested)
+            drop(*reply->d);
+        else
+            complete(CURLE_OPERATION_TIMEDOUT, reply);
+    }
+}
+
+NetworkManagerPrivate::Replies NetworkManagerPrivate::takeOverdueReplies(Clock::time_point now)
+{
+    Replies overdue;
+    std::lock_guard<std::mutex> lock(mutex);
+    for (auto entry = replies.begin(); entry != replies.end();) {
+        if (entry->second->d->deadline() > now) {
+            ++entry;
+            continue;
+        }
+        CURL* handle = entry->first;
+        // Still pending if handed in after this pass attached the others.
+        pendingHandles.erase(std::remove(pendingHandles.begin(), pendingHandles.end(), handle), pendingHandles.end());
+        curl_multi_remove_handle(multiHandle, handle);
+        overdue.push_back(std::move(entry->second));
+        entry = replies.erase(entry);
+    }
+    return overdue;
+}
+
+// Rounded up, so that the wait ends with the look due rather than just before it.
+long NetworkManagerPrivate::untilDeadlineCheckMs() const
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(nextDeadlineCheck - Clock::now());
+    return std::max<long>(0, static_cast<long>(left.count()));
 }
 
 std::shared_ptr<NetworkReply> NetworkManagerPrivate::takeReply(CURL* handle)

@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -72,6 +73,9 @@ private:
     int addPendingHandles();
     void applyConnectionLimits();
     void removeAbortedReplies();
+    void endOverdueTransfers();
+    Replies takeOverdueReplies(std::chrono::steady_clock::time_point now);
+    long untilDeadlineCheckMs() const;
     std::shared_ptr<NetworkReply> takeReply(CURL* handle);
     void complete(CURLcode result, const std::shared_ptr<NetworkReply>& reply);
     void dropInFlight();
@@ -87,6 +91,8 @@ private:
     std::deque<std::shared_ptr<NetworkReply>> abortedReplies;
     ConnectionLimits limits;
     bool limitsChanged = false;
+    // When the worker next looks for transfers past their deadline.
+    std::chrono::steady_clock::time_point nextDeadlineCheck;
     bool launched = false;
     std::thread worker;
     std::atomic<std::thread::id> workerId{};

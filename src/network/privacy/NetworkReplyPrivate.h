@@ -41,6 +41,12 @@ public:
     const CompletionCallback& completionCallback() const { return done; }
     // The transfer's time limit in seconds, as the set-up gave it.
     int timeoutSeconds() const { return timeout; }
+    // When the time limit runs out: the set-up's limit from the start, or
+    // the one a write last slid forward (see slideTimeLimit).
+    std::chrono::steady_clock::time_point deadline() const
+    {
+        return startTime + std::chrono::seconds(limitInstalled ? timeLimit : timeout);
+    }
 
     // The request's header lines; freed with the handle.
     void adoptHeaderList(curl_slist* list);
