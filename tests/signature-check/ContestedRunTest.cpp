@@ -120,14 +120,18 @@ bool linkInstead(const fs::path& entry, const fs::path& aside, const fs::path& t
 const SwappedName swappedNames[] = {
     {"InstallerForALink",
      [](const fs::path& host, const fs::path& elsewhere, RunsFiles& own) {
+         if (!linkInstead(host / "TandrelUD.exe", host / "moved.exe", elsewhere / "TandrelUD.exe"))
+             return false;
          own.installer = host / "moved.exe";
-         return linkInstead(host / "TandrelUD.exe", own.installer, elsewhere / "TandrelUD.exe");
+         return true;
      }},
     {"HostDirectoryForALink",
      [](const fs::path& host, const fs::path& elsewhere, RunsFiles& own) {
          const fs::path moved = host.parent_path() / "moved";
+         if (!linkInstead(host, moved, elsewhere))
+             return false;
          own = {moved / "TandrelUD.exe", moved / "result.txt"};
-         return linkInstead(host, moved, elsewhere);
+         return true;
      }},
     {"ResultForAForgedOne",
      [](const fs::path& host, const fs::path&, RunsFiles& own) {

@@ -31,8 +31,8 @@ public:
     // The C stream over the file while it is written; null after endWriting.
     std::FILE* stream() const { return file; }
     // Closes the stream and keeps the file open for reading only: others
-    // (the checker) can read it, and on Windows nobody can write, rename or
-    // remove it while it is held.
+    // (the checker) can read it, and on Windows nobody can rename or remove
+    // it while it is held.
     void endWriting();
     // Whether path, resolved as opening it would (links followed), names
     // this very file.

@@ -1,8 +1,9 @@
 // The run's files on Windows. The working directory is held open without
 // delete sharing, so that it can be neither renamed nor removed while the
 // run works in it, and its files are named below it and opened without
-// following reparse points. The installer is held without write or delete
-// sharing; the result file is locked with LockFileEx.
+// following reparse points. The installer is held without delete sharing
+// (and without write sharing while it is written); the result file is
+// locked with LockFileEx.
 #include "platform/Files.h"
 
 #include <windows.h>
@@ -140,11 +141,12 @@ void RunFile::endWriting()
     if (file == nullptr)
         return;
     std::fflush(file);
-    // The same file, by its handle: readers that deny writing (as signature
-    // checks do) can open it once the writing handle is gone, and this one
-    // still keeps others from changing, renaming or removing it.
+    // The same file, by its handle (sharing writing with the writer still
+    // open): readers that deny writing, as signature checks do, can open it
+    // once the writing handle is gone, and this one still keeps others from
+    // renaming or removing it.
     const auto writing = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-    handle = held(ReOpenFile(writing, GENERIC_READ, FILE_SHARE_READ, 0));
+    handle = held(ReOpenFile(writing, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0));
     std::fclose(file);
     file = nullptr;
 }
