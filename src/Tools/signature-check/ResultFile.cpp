@@ -23,7 +23,7 @@ bool ResultFile::readBackAndClose(std::string& content)
     content.assign(written, '\0');
     // The stream reads text back as it was written: line ends as given.
     const bool read = stream != nullptr && std::fseek(stream, 0, SEEK_SET) == 0;
-    const std::size_t length = read ? std::fread(&content[0], 1, written, stream) : 0;
+    const std::size_t length = read ? std::fread(content.data(), 1, written, stream) : 0;
     content.resize(length);
     const bool whole = read && !std::ferror(stream);
     file.close();

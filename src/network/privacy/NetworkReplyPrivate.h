@@ -26,11 +26,11 @@ public:
     // In-memory form, for get and post.
     NetworkReplyPrivate(CURL* easyHandle, CompletionCallback done, int timeout,
                         std::shared_ptr<NetworkManager> manager);
-    // Download form: opens file at once, creating or truncating a file
+    // Download form: opens target at once, creating or truncating a file
     // given by path. One that resumes keeps it, asks for what lies past its
     // end (see resumedFrom) and decides by the answer (see decideResume).
     NetworkReplyPrivate(CURL* easyHandle, CompletionCallback done, ProgressCallback progress,
-                        std::unique_ptr<BlockFile> file, int timeout, std::shared_ptr<NetworkManager> manager,
+                        std::unique_ptr<BlockFile> target, int timeout, std::shared_ptr<NetworkManager> manager,
                         bool resume = false);
     virtual ~NetworkReplyPrivate();
     NetworkReplyPrivate(const NetworkReplyPrivate&) = delete;

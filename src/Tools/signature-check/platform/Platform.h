@@ -34,11 +34,9 @@ void keepStandardStreamsOpen();
 // its own error; both in std::system_category().
 std::error_code moduleFileName(char* buffer, std::uint32_t size);
 
-// System error values (Win32 error codes; errno values on Linux): a name the
-// file system can't take (ERROR_INVALID_NAME; EINVAL), and an entry that is
-// already there (ERROR_ALREADY_EXISTS; EEXIST).
+// The system error value (Win32 error code; errno value on Linux) for a name
+// the file system can't take: ERROR_INVALID_NAME; EINVAL.
 int invalidNameError();
-int alreadyExistsError();
 
 // Whether name, one path component, is one the file system keeps from
 // naming a directory of its own: on Windows device names (con, prn, aux,

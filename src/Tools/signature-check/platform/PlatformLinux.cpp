@@ -171,11 +171,6 @@ int invalidNameError()
     return EINVAL;
 }
 
-int alreadyExistsError()
-{
-    return EEXIST;
-}
-
 bool isReservedName(const std::string&)
 {
     return false;

@@ -51,11 +51,6 @@ int invalidNameError()
     return ERROR_INVALID_NAME;
 }
 
-int alreadyExistsError()
-{
-    return ERROR_ALREADY_EXISTS;
-}
-
 bool isReservedName(const std::string& name)
 {
     // "a." or "a " would be the directory "a".
