@@ -11,7 +11,7 @@ packages=(
     libcurl4-openssl-dev
     libboost-dev libboost-filesystem-dev libboost-system-dev
     googletest libgtest-dev
-    openssl osslsigncode curl python3 valgrind strace
+    openssl osslsigncode curl python3 python3-h2 valgrind strace
     nginx
 )
 

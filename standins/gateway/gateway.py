@@ -35,8 +35,9 @@ STALL_LIMIT = 300.0  # seconds a stalled response waits for the client to go
 BROKEN_LENGTH = 1000000  # announced length of /stall and /reset
 MAX_BODY = 64 * 1024 * 1024  # largest request body /echo accepts
 FILE_MODES = ("normal", "404", "redirect", "nolength", "empty", "drip", "reset", "stall",
-              "close-early", "big-header", "overflow", "hold")
+              "close-early", "big-header", "overflow", "hold", "empty-frames")
 BIG_HEADER = 200 * 1024  # bytes of the header that big-header mode adds
+EMPTY_FRAME_INTERVAL = 0.05  # seconds between the empty DATA frames of empty-frames mode
 
 
 def make_certificate(workdir):
@@ -76,6 +77,17 @@ def read_pieces(f, limit, size=CHUNK):
         yield piece
 
 
+def import_h2():
+    """Debian's python3-h2; a python3 of another installation first on PATH
+    does not look where Debian puts it."""
+    try:
+        import h2.config, h2.connection, h2.events
+    except ImportError:
+        sys.path.append("/usr/lib/python3/dist-packages")
+        import h2.config, h2.connection, h2.events
+    return h2
+
+
 class BadRequest(Exception):
     pass
 
@@ -109,6 +121,38 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.request.do_handshake()
         self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         super().setup()
+
+    def handle(self):
+        if isinstance(self.request, ssl.SSLSocket) and self.request.selected_alpn_protocol() == "h2":
+            return self.flood_empty_frames()
+        super().handle()
+
+    def flood_empty_frames(self):
+        """HTTP/2: answers each request with a 200 head and then empty DATA
+        frames without end, a peer that is never silent yet sends nothing;
+        until the client goes or the limit passes."""
+        h2 = import_h2()
+        conn = h2.connection.H2Connection(h2.config.H2Configuration(client_side=False))
+        conn.initiate_connection()
+        streams = set()
+        deadline = time.monotonic() + STALL_LIMIT
+        while time.monotonic() < deadline:
+            self.request.sendall(conn.data_to_send())
+            readable, _, _ = select.select([self.request], [], [], EMPTY_FRAME_INTERVAL)
+            if readable:
+                data = self.request.recv(65536)
+                if not data:
+                    return
+                for event in conn.receive_data(data):
+                    if isinstance(event, h2.events.RequestReceived):
+                        conn.send_headers(event.stream_id, [(":status", "200")])
+                        streams.add(event.stream_id)
+                    elif isinstance(event, h2.events.StreamReset):
+                        streams.discard(event.stream_id)
+                    elif isinstance(event, h2.events.ConnectionTerminated):
+                        return
+            for stream_id in streams:
+                conn.send_data(stream_id, b"")
 
     def log_message(self, format, *args):
         pass
@@ -438,6 +482,8 @@ def main():
     if not args.plain:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(*make_certificate(args.workdir))
+        if args.file_mode == "empty-frames":
+            context.set_alpn_protocols(["h2"])
         server.socket = context.wrap_socket(server.socket, server_side=True,
                                             do_handshake_on_connect=False)
     server.root = os.path.realpath(args.root)

@@ -774,6 +774,26 @@ TEST_F(Transfer, StalledDownloadEndsWithTimeoutAfterLimitPlusOne)
     EXPECT_LT(elapsed, 20s);
 }
 
+// Over HTTP/2 a peer can keep a transfer busy with empty DATA frames that
+// carry no byte: neither limit may take them for progress.
+TEST_F(Transfer, PeerSendingOnlyEmptyFramesEndsAtTheLimit)
+{
+    testing_support::Gateway flooding(root->path(), "empty-frames");
+    request->setTimeout(2);
+    for (const bool toFile : {true, false}) {
+        SCOPED_TRACE(toFile ? "download" : "get");
+        std::error_code ec;
+        const auto start = std::chrono::steady_clock::now();
+        const auto reply = toFile ? request->download(ec, Url(flooding.url("/hello.txt")), target("flood.bin").string())
+                                  : request->get(ec, Url(flooding.url("/hello.txt")));
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+
+        EXPECT_EQ(curlError(CURLE_OPERATION_TIMEDOUT), ec);
+        EXPECT_EQ(200, reply->statusCode()) << "the head arrived; the frames followed";
+        EXPECT_LT(elapsed, 20s) << "the gateway floods for minutes";
+    }
+}
+
 TEST_F(Transfer, UnreachableServerLeavesReplyWithoutResponse)
 {
     std::error_code ec;

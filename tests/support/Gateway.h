@@ -20,9 +20,9 @@ namespace testing_support {
 // certificate made at start; killed by PID and reaped when the object goes.
 // fileMode chooses how it answers requests for files under documentRoot
 // (normal, 404, redirect, nolength, empty, drip, reset, stall, close-early,
-// big-header, overflow, hold: half the file, the rest after release()). A
-// plain gateway speaks HTTP without TLS, so a
-// client's TLS handshake with it fails.
+// big-header, overflow, hold: half the file, the rest after release();
+// empty-frames: HTTP/2, a 200 head and then empty DATA frames only). A plain
+// gateway speaks HTTP without TLS, so a client's TLS handshake with it fails.
 class Gateway
 {
 public:
