@@ -384,6 +384,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.route_redirect(url, query)
         if mode == "close-early":
             return self.close_cleanly()
+        if mode == "empty-frames":  # a client that did not choose HTTP/2
+            return self.reply(505, b"HTTP/2 only\n")
         path = self.resolve(urllib.parse.unquote(url.path))
         if path is None:
             return self.reply(404, b"not found\n")

@@ -778,6 +778,8 @@ TEST_F(Transfer, StalledDownloadEndsWithTimeoutAfterLimitPlusOne)
 // carry no byte: neither limit may take them for progress.
 TEST_F(Transfer, PeerSendingOnlyEmptyFramesEndsAtTheLimit)
 {
+    if (!(curl_version_info(CURLVERSION_NOW)->features & CURL_VERSION_HTTP2))
+        GTEST_SKIP() << "this libcurl speaks no HTTP/2";
     testing_support::Gateway flooding(root->path(), "empty-frames");
     request->setTimeout(2);
     for (const bool toFile : {true, false}) {
