@@ -49,4 +49,20 @@ else()
         DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
     install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool)
     install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs COMPONENT tool)
+
+    # Each Debian package's copyright file, machine-readable, the licence
+    # terms taken from LICENSE (indented, blank lines as " .").
+    file(READ LICENSE licence_text)
+    string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" unused "${licence_text}")
+    set(copyright_holders "${CMAKE_MATCH_1}")
+    string(FIND "${licence_text}" "Permission is hereby granted" terms_start)
+    string(SUBSTRING "${licence_text}" ${terms_start} -1 licence_terms)
+    string(STRIP "${licence_terms}" licence_terms)
+    string(REPLACE "\n\n" "\n.\n" licence_terms "${licence_terms}")
+    string(REPLACE "\n" "\n " licence_terms " ${licence_terms}")
+    configure_file(cmake/debian-copyright.in ${PROJECT_BINARY_DIR}/copyright @ONLY)
+    install(FILES ${PROJECT_BINARY_DIR}/copyright
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libtandrel${PROJECT_VERSION_MAJOR} COMPONENT runtime)
+    install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${tandrel_dev_doc_dir} COMPONENT dev)
+    install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool)
 endif()

@@ -32,8 +32,8 @@ int version(const char* file)
         std::printf("Fixed: %lu.%lu.%lu.%lu\n", fixed->dwFileVersionMS >> 16, fixed->dwFileVersionMS & 0xFFFF,
                     fixed->dwFileVersionLS >> 16, fixed->dwFileVersionLS & 0xFFFF);
     }
-    for (const char* name :
-         {"ProductName", "ProductVersion", "FileVersion", "FileDescription", "CompanyName", "OriginalFilename"}) {
+    for (const char* name : {"ProductName", "ProductVersion", "FileVersion", "FileDescription", "CompanyName",
+                             "OriginalFilename", "LegalCopyright"}) {
         const std::string path = std::string("\\StringFileInfo\\040904B0\\") + name;
         if (VerQueryValueA(data.data(), path.c_str(), &value, &length) && length)
             std::printf("%s: %s\n", name, static_cast<const char*>(value));

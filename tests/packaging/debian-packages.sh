@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian packages of the build tree BUILD with cpack, checks
-# their names and dependencies, unpacks them into a temporary root, runs the
-# unpacked tool from /usr/lib/signature-check to its first exit (no
-# logged-in session), checks the launcher in /usr/bin, and builds the
-# consumer project against the unpacked development files.
+# their names, dependencies and copyright files, unpacks them into a
+# temporary root, runs the unpacked tool from /usr/lib/signature-check to
+# its first exit (no logged-in session), checks the launcher in /usr/bin,
+# and builds the consumer project against the unpacked development files.
 # Usage: debian-packages.sh BUILD
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -34,6 +34,17 @@ depends libtandrel-dev 'libtandrel1 \(= 1\.0\.0\)' 'libcurl4-openssl-dev'
 depends signature-check 'libcurl4 \(>=' 'libboost-filesystem1\.74\.0' 'libstdc\+\+6'
 
 root=$work/root
+# Each package's copyright file names the licence and holds LICENSE's terms.
+terms=$(sed -n '/^Permission is hereby granted/,$p' "$here/../../LICENSE")
+for package in libtandrel1 libtandrel-dev signature-check; do
+    copyright=$root/usr/share/doc/$package/copyright
+    [ -f "$copyright" ] || fail "$package has no copyright file"
+    grep -qx 'Comment: SPDX-License-Identifier: MIT' "$copyright" && grep -qx 'License: Expat' "$copyright" ||
+        fail "$package's copyright file names no MIT licence: $(cat "$copyright")"
+    [ "$(sed -n '/^License: /,$p' "$copyright" | tail -n +2 | sed 's/^ //; s/^\.$//')" = "$terms" ] ||
+        fail "$package's copyright file lacks the licence terms: $(cat "$copyright")"
+done
+
 tool=$root/usr/lib/signature-check/signature-check
 [ -x "$tool" ] || fail "the tool is not in /usr/lib/signature-check"
 set +e

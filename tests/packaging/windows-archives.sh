@@ -36,9 +36,12 @@ unpack() { mkdir "$2" && (cd "$2" && cmake -E tar xf "$1"); }
 unpack "$tool_zip" "$work/tool"
 tool_dir=$work/tool/signature-check-$version-win64
 listing=$(cd "$work/tool" && find . -type f | sort | sed "s|^./signature-check-$version-win64/||" | tr '\n' ' ')
-[ "$listing" = "README.txt USAGE.txt licenses/boost.txt licenses/gcc-runtime.txt licenses/libcurl.txt licenses/mingw-w64-runtime.txt signature-check.exe " ] ||
+[ "$listing" = "README.txt USAGE.txt licenses/boost.txt licenses/gcc-runtime.txt licenses/libcurl.txt licenses/mingw-w64-runtime.txt licenses/signature-check.txt signature-check.exe " ] ||
     fail "the tool's archive holds: $listing"
 grep -q $'^signature-check, version '"$version"$'\r$' "$tool_dir/USAGE.txt" || fail "USAGE.txt lacks its title or CR LF line ends"
+grep -q $'^signature-check '"$version"$' for Windows\r$' "$tool_dir/README.txt" && grep -q 'CheckSign.exe' "$tool_dir/README.txt" ||
+    fail "README.txt is not the users' one: $(head -n 3 "$tool_dir/README.txt")"
+[ "$(unix_text "$tool_dir/licenses/signature-check.txt")" = "$(cat "$root/LICENSE")" ] || fail "the archive lacks the MIT licence"
 grep -q 'COPYRIGHT AND PERMISSION NOTICE' "$tool_dir/licenses/libcurl.txt" && grep -q 'Boost Software License' "$tool_dir/licenses/boost.txt" ||
     fail "the licence notices are not those of libcurl and Boost"
 
@@ -50,7 +53,7 @@ echo "windows-archives: signature-check.exe is signed and its signature verifies
 (cd "$tool_dir" && "$wine" "$probe" version signature-check.exe) >"$work/version" 2>&1 ||
     fail "the probe failed: $(cat "$work/version")"
 for line in "Fixed: $version.0" "ProductName: signature-check" "ProductVersion: $version" "FileVersion: $version" \
-    "OriginalFilename: signature-check.exe" 'level="asInvoker"' '>true</longPathAware>' \
+    "OriginalFilename: signature-check.exe" "LegalCopyright: $(grep '^Copyright ' "$root/LICENSE")" 'level="asInvoker"' '>true</longPathAware>' \
     '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}'; do
     unix_text "$work/version" | grep -qF -- "$line" || fail "no '$line' in what Windows reads:"$'\n'"$(cat "$work/version")"
 done
@@ -92,7 +95,8 @@ echo "windows-archives: the unpacked tool judges the gateway's installer VALID"
 # --- the client's development archive ---------------------------------------
 dev_dir=$work/dev
 unpack "$dev_zip" "$dev_dir"
-for file in include/tandrel/network/NetworkRequest.h lib/libtandrel.a lib/cmake/tandrel/tandrelConfig.cmake; do
+for file in include/tandrel/network/NetworkRequest.h lib/libtandrel.a lib/cmake/tandrel/tandrelConfig.cmake \
+    share/doc/libtandrel-dev/LICENSE.txt; do
     [ -f "$dev_dir/$file" ] || fail "the development archive lacks $file"
 done
 ! find "$dev_dir" -name '*.exe' -o -name '*.dll' -o -path '*privacy*' | grep -q . ||
