@@ -1,10 +1,11 @@
 # The Windows release, made by `cpack` in a Windows build:
 #   signature-check-<version>-win64.zip  the tool (component tool), signed,
-#       with README.txt, USAGE.txt and the licence notices of what is linked
-#       into it, in a folder of the archive's name: the folder it works in
+#       with README.txt, USAGE.txt, its licence and the licence notices of
+#       what is linked into it, in a folder of the archive's name: the
+#       folder it works in
 #   tandrel-<version>-win64-dev.zip  the client for developers (component
-#       dev): static library, public headers, CMake package, laid out as a
-#       prefix (include/, lib/, share/)
+#       dev): static library, public headers, CMake package, licence, laid
+#       out as a prefix (include/, lib/, share/)
 # Signing takes SIGNING_CERTIFICATE and SIGNING_KEY (cache or environment);
 # without them the build makes a test certificate for it.
 
@@ -22,10 +23,13 @@ endfunction()
 
 set(release_dir ${PROJECT_BINARY_DIR}/release)
 set(tool_dir signature-check-${PROJECT_VERSION}-win64)
-windows_text(${PROJECT_SOURCE_DIR}/README.md ${release_dir}/README.txt)
+windows_text(${PROJECT_SOURCE_DIR}/cmake/windows/README.txt ${release_dir}/README.txt CONFIGURE)
 windows_text(${PROJECT_SOURCE_DIR}/cmake/windows/USAGE.txt ${release_dir}/USAGE.txt CONFIGURE)
 install(TARGETS signature-check RUNTIME DESTINATION ${tool_dir} COMPONENT tool)
 install(FILES ${release_dir}/README.txt ${release_dir}/USAGE.txt DESTINATION ${tool_dir} COMPONENT tool)
+windows_text(${PROJECT_SOURCE_DIR}/LICENSE ${release_dir}/licenses/signature-check.txt)
+install(FILES ${release_dir}/licenses/signature-check.txt DESTINATION ${tandrel_dev_doc_dir} RENAME LICENSE.txt
+    COMPONENT dev)
 
 # The notices of the libraries linked in statically: libcurl and Boost from
 # the source packages scripts/windows-deps.sh built them from, the GCC and
@@ -44,8 +48,8 @@ if(CMAKE_CROSSCOMPILING)
         endif()
         windows_text(${file} ${release_dir}/licenses/${name}.txt)
     endwhile()
-    install(DIRECTORY ${release_dir}/licenses DESTINATION ${tool_dir} COMPONENT tool)
 endif()
+install(DIRECTORY ${release_dir}/licenses DESTINATION ${tool_dir} COMPONENT tool)
 
 set(SIGNING_CERTIFICATE "$ENV{SIGNING_CERTIFICATE}" CACHE FILEPATH
     "Code-signing certificate (PEM or DER, with its chain) for signature-check.exe; empty: a test certificate")
