@@ -5,6 +5,7 @@
 #include "network/NetworkReply.h"
 #include "network/privacy/EngineRegistry.h"
 #include "network/privacy/NetworkReplyPrivate.h"
+#include "network/privacy/TransferLoop.h"
 
 #include <algorithm>
 #include <chrono>
@@ -63,6 +64,7 @@ void drop(NetworkReplyPrivate& reply)
 // transfer handed in is cancelled at once (see addReply).
 NetworkManagerPrivate::NetworkManagerPrivate()
     : multiHandle(newMultiHandle())
+    , loop(multiHandle != nullptr ? TransferLoop::create(multiHandle) : nullptr)
 {
     EngineRegistry::instance().add(this);
 }
@@ -72,6 +74,7 @@ NetworkManagerPrivate::~NetworkManagerPrivate()
     EngineRegistry& engines = EngineRegistry::instance();
     engines.destroying(this);
     stop();
+    loop.reset();
     if (multiHandle != nullptr)
         curl_multi_cleanup(multiHandle);
     multiHandle = nullptr;
@@ -194,8 +197,8 @@ void NetworkManagerPrivate::applyConnectionLimits()
 
 void NetworkManagerPrivate::wake()
 {
-    if (multiHandle != nullptr)
-        curl_multi_wakeup(multiHandle);
+    if (loop)
+        loop->wake();
     condition.notify_all();
 }
 
@@ -236,8 +239,7 @@ void NetworkManagerPrivate::pass(int& expected)
     removeAbortedReplies();
     endOverdueTransfers();
 
-    int running = 0;
-    curl_multi_perform(multiHandle, &running);
+    const int running = loop->perform();
     if (running == expected) {
         if (!stopRequested)
             waitForWork();
@@ -273,12 +275,7 @@ void NetworkManagerPrivate::waitForWork()
     }
     // Sleeps on the transfers' sockets until they have data, libcurl's next
     // timer, or a wake-up from addReply, abortReply or stop.
-    long timeoutMs = -1;
-    curl_multi_timeout(multiHandle, &timeoutMs);
-    if (timeoutMs < 0 || timeoutMs > idleWaitMs)
-        timeoutMs = idleWaitMs;
-    timeoutMs = std::min(timeoutMs, untilDeadlineCheckMs());
-    curl_multi_poll(multiHandle, nullptr, 0, static_cast<int>(timeoutMs), nullptr);
+    loop->wait(std::min<long>(idleWaitMs, untilDeadlineCheckMs()));
 }
 
 int NetworkManagerPrivate::addPendingHandles()

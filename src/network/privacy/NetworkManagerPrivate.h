@@ -20,6 +20,8 @@ class NetworkReply;
 
 namespace privacy {
 
+class TransferLoop;
+
 // The transfer engine of one NetworkManager: one libcurl multi handle and one
 // worker thread, the only thread that drives it. Callers hand in configured
 // replies (addReply) and aborts (abortReply) under the mutex and wake the
@@ -86,6 +88,8 @@ private:
     std::map<CURL*, std::shared_ptr<NetworkReply>> replies;
     std::atomic<bool> stopRequested{false};
     CURLM* multiHandle = nullptr;
+    // Drives multiHandle on the worker; null without a multi handle.
+    std::unique_ptr<TransferLoop> loop;
     std::atomic<int> timeoutSeconds{30};
     std::deque<CURL*> pendingHandles;
     std::deque<std::shared_ptr<NetworkReply>> abortedReplies;

@@ -272,6 +272,14 @@ void NetworkRequestPrivate::setupCommon(CURL* handle, const std::string& url, Ne
     const long limitMs = NetworkReplyPrivate::limitMilliseconds(reply->timeoutSeconds());
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
     curl_easy_setopt(handle, CURLOPT_VERBOSE, 0L);
+    // No signals: libcurl's guard against SIGPIPE costs two sigaction calls
+    // per transfer and call into libcurl, and is not needed, since libcurl
+    // sends with MSG_NOSIGNAL (Windows has no SIGPIPE). Only a libcurl
+    // without an asynchronous resolver needs a signal to time a lookup.
+    static const bool asynchronousResolver = (curl_version_info(CURLVERSION_NOW)->features & CURL_VERSION_ASYNCHDNS)
+                                             != 0;
+    if (asynchronousResolver)
+        curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     setupSecurity(handle);
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, limitMs);
     curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, limitMs);
