@@ -19,7 +19,7 @@ char inEpollSet;
 
 unsigned epollEvents(int what)
 {
-    return ((what & CURL_POLL_IN) != 0 ? EPOLLIN : 0u) | ((what & CURL_POLL_OUT) != 0 ? EPOLLOUT : 0u);
+    return ((what & CURL_POLL_IN) != 0 ? EPOLLIN : 0U) | ((what & CURL_POLL_OUT) != 0 ? EPOLLOUT : 0U);
 }
 
 int curlEvents(unsigned events)
