@@ -249,7 +249,7 @@ fs::path findProgram(const std::string& program)
     return {};
 }
 
-Nginx::Nginx(const fs::path& dir, const fs::path& documentRoot, long slowRate)
+Nginx::Nginx(const fs::path& dir, const fs::path& documentRoot, long slowRate, long manySlowRate)
 {
     program = findProgram("nginx");
     if (program.empty())
@@ -267,28 +267,37 @@ Nginx::Nginx(const fs::path& dir, const fs::path& documentRoot, long slowRate)
         nginxVersion.pop_back();
     // A port found free may be taken before nginx binds it: a few tries.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        if (start(dir, documentRoot, slowRate))
+        if (start(dir, documentRoot, slowRate, manySlowRate))
             return;
     }
     throw std::runtime_error("nginx did not start; see " + (dir / "error.log").string() + ":\n"
                              + readAll(dir / "error.log"));
 }
 
-bool Nginx::start(const fs::path& dir, const fs::path& documentRoot, long slowRate)
+bool Nginx::start(const fs::path& dir, const fs::path& documentRoot, long slowRate, long manySlowRate)
 {
     port = freePort();
     h2Port = freePort();
+    plainPort = freePort();
     connectionLog = dir / "connections.log";
+    // Room for maxConnections client connections, the listening sockets,
+    // logs and files being served, within the hard limit nginx inherits:
+    // its worker could go past it only with a privilege it may lack (even
+    // as root, in a container).
+    rlim_t files = 2 * maxConnections;
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_max < files)
+        files = limit.rlim_max;
     std::ostringstream conf;
     // The configuration file's own layout, line by line.
     // clang-format off
     conf << "daemon off;\n"
             "master_process on;\n"
             "worker_processes 1;\n"
-            "worker_rlimit_nofile 8192;\n"
+            "worker_rlimit_nofile " << files << ";\n"
             "pid nginx.pid;\n"
             "error_log error.log warn;\n"
-            "events { worker_connections 4096; multi_accept on; }\n"
+            "events { worker_connections " << maxConnections << "; multi_accept on; }\n"
             "http {\n"
             "    log_format connection '$connection';\n"
             "    access_log connections.log connection;\n"
@@ -323,6 +332,23 @@ bool Nginx::start(const fs::path& dir, const fs::path& documentRoot, long slowRa
             "        ssl_certificate_key key.pem;\n"
             "        root " << documentRoot.string() << ";\n"
             "    }\n"
+            // The kernel caps the backlog at net.core.somaxconn.
+            "    server {\n"
+            "        listen 127.0.0.1:" << plainPort << " backlog=16384;\n"
+            "        access_log off;\n"
+            "        root " << documentRoot.string() << ";\n"
+            // Closed by the server after each response, so that the TIME_WAIT
+            // of tens of thousands of connections in a row is on its side and
+            // the client's ephemeral ports are free again at once. The file's
+            // descriptor is opened once and shared by all its responses:
+            // otherwise each connection would take two of nginx's descriptors.
+            "        location /many-slow/ {\n"
+            "            limit_rate " << manySlowRate << ";\n"
+            "            keepalive_timeout 0;\n"
+            "            open_file_cache max=16 inactive=300s;\n"
+            "            open_file_cache_valid 300s;\n"
+            "        }\n"
+            "    }\n"
             "}\n";
     // clang-format on
     fs::create_directories(dir / "tmp");
@@ -340,7 +366,7 @@ bool Nginx::start(const fs::path& dir, const fs::path& documentRoot, long slowRa
             master.reset();
             return false;
         }
-        if (accepts(port) && accepts(h2Port))
+        if (accepts(port) && accepts(h2Port) && accepts(plainPort))
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -368,6 +394,11 @@ std::string Nginx::url(const std::string& path) const
 std::string Nginx::h2Url(const std::string& path) const
 {
     return "https://127.0.0.1:" + std::to_string(h2Port) + path;
+}
+
+std::string Nginx::plainUrl(const std::string& path) const
+{
+    return "http://127.0.0.1:" + std::to_string(plainPort) + path;
 }
 
 std::uintmax_t Nginx::logMark() const

@@ -97,16 +97,23 @@ fs::path findProgram(const std::string& program);
 // slowRate bytes per second; /slow-chunked/ serves the same files at the same
 // rate without a length (chunked). A second port speaks HTTP/2 (h2Url).
 // Each request's connection is logged, so connectionsSince can count them.
+// A third port speaks plain HTTP (plainUrl), for many slow transfers at once:
+// there /many-slow/ is rate-limited to manySlowRate bytes per second, and
+// the server closes each connection after its response. nginx can hold
+// maxConnections connections at a time.
 class Nginx
 {
 public:
-    Nginx(const fs::path& dir, const fs::path& documentRoot, long slowRate);
+    static constexpr int maxConnections = 16384;
+
+    Nginx(const fs::path& dir, const fs::path& documentRoot, long slowRate, long manySlowRate);
     ~Nginx();
     Nginx(const Nginx&) = delete;
     Nginx& operator=(const Nginx&) = delete;
 
     std::string url(const std::string& path) const;
     std::string h2Url(const std::string& path) const;
+    std::string plainUrl(const std::string& path) const;
     std::string version() const { return nginxVersion; }
     // Where the log of connections ends now, and how many connections the
     // requests logged after mark came on.
@@ -114,11 +121,12 @@ public:
     std::size_t connectionsSince(std::uintmax_t mark) const;
 
 private:
-    bool start(const fs::path& dir, const fs::path& documentRoot, long slowRate);
+    bool start(const fs::path& dir, const fs::path& documentRoot, long slowRate, long manySlowRate);
 
     fs::path program;
     unsigned short port = 0;
     unsigned short h2Port = 0;
+    unsigned short plainPort = 0;
     fs::path connectionLog;
     std::string nginxVersion;
     std::unique_ptr<Child> master;

@@ -6,22 +6,28 @@
 #include <curl/curl.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 namespace bench {
 
 // One in-memory GET with the tandrel client's options for a get: body and
 // header text collected in strings, certificate checks off, 30 s limits,
-// the client's two default header lines (headers).
+// the client's two default header lines (headers). With cookieFile, also
+// the client's default cookie file, as it names it for a get
+// (CURLOPT_COOKIEFILE "Cookies.txt" in the current directory, read at the
+// start of each transfer, when it is absent or a regular file).
 struct RawTransfer
 {
-    RawTransfer(const std::string& url, curl_slist* headers);
+    RawTransfer(const std::string& url, curl_slist* headers, bool cookieFile = false);
     ~RawTransfer();
     RawTransfer(const RawTransfer&) = delete;
     RawTransfer& operator=(const RawTransfer&) = delete;
 
     // result is CURLE_OK, the status 200 and the body not empty.
     bool succeeded(CURLcode result) const;
+    // The same with a body of exactly size bytes.
+    bool succeeded(CURLcode result, std::size_t size) const;
 
     CURL* handle;
     std::string body;
@@ -60,5 +66,33 @@ bool drive(CURLM* multi, int transfers, std::chrono::seconds limit, Done done)
     }
     return true;
 }
+
+// Drives a multi handle the event-driven way: libcurl names the sockets to
+// watch (CURLMOPT_SOCKETFUNCTION), which go into an epoll set, and when it
+// next wants to be called (CURLMOPT_TIMERFUNCTION); each ready socket, with
+// what it is ready for, and the expired timer go to curl_multi_socket_action.
+// Made before the first handle is added, which already sets the timer.
+class SocketLoop
+{
+public:
+    explicit SocketLoop(CURLM* multi);
+    ~SocketLoop();
+    SocketLoop(const SocketLoop&) = delete;
+    SocketLoop& operator=(const SocketLoop&) = delete;
+
+    // As drive(): until `transfers` transfers have finished, calling
+    // done(transfer, result) after removing each from the multi handle.
+    // False if limit passed first.
+    bool run(int transfers, std::chrono::seconds limit, const std::function<void(RawTransfer&, CURLcode)>& done);
+
+private:
+    static int onSocket(CURL* easy, curl_socket_t socket, int what, void* loop, void* known);
+    static int onTimer(CURLM* multi, long milliseconds, void* loop);
+
+    CURLM* multi;
+    int epollFd;
+    bool timerSet = false;
+    std::chrono::steady_clock::time_point timerDue;
+};
 
 } // namespace bench

@@ -18,10 +18,12 @@
 #include <condition_variable>
 #include <cstdio>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace bench {
@@ -57,6 +59,64 @@ SelfUse selfUse()
     getrusage(RUSAGE_SELF, &u);
     return {u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6,
             u.ru_nvcsw + u.ru_nivcsw};
+}
+
+// The process's CPU time and peak memory before its first transfer: the
+// benchmark takes them off to see what the transfers cost.
+void printBase()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    std::printf("base_cpu_seconds %.4f\nbase_rss_kib %ld\n",
+                u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6,
+                u.ru_maxrss);
+}
+
+void raiseDescriptorLimit()
+{
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+}
+
+// Whether count connections at once fit under the descriptor limit, with
+// room for the process's own few; if not, says so.
+bool enoughDescriptors(int count)
+{
+    const rlim_t needed = static_cast<rlim_t>(count) + 64;
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur >= needed)
+        return true;
+    std::printf("error the descriptor limit is %llu (hard %llu), below the %llu that %d connections need\n",
+                static_cast<unsigned long long>(files.rlim_cur), static_cast<unsigned long long>(files.rlim_max),
+                static_cast<unsigned long long>(needed), count);
+    return false;
+}
+
+// Failed transfers, and what went wrong with the first.
+struct Failures
+{
+    int count = 0;
+    std::string first;
+
+    void add(const std::string& what)
+    {
+        if (count++ == 0)
+            first = what;
+    }
+    void print() const
+    {
+        std::printf("failed %d\n", count);
+        if (count > 0)
+            std::printf("first_failure %s\n", first.c_str());
+    }
+};
+
+std::string failure(const std::string& error, long status, std::size_t bytes)
+{
+    return error + ", status " + std::to_string(status) + ", " + std::to_string(bytes) + " bytes";
 }
 
 void printIdle(const SelfUse& before, const SelfUse& after, double elapsed)
@@ -208,6 +268,50 @@ int many(const std::string& url, int count, long perHost)
     return failed == 0 ? 0 : 1;
 }
 
+// Many slow transfers at once: what each costs while it mostly waits.
+int manySlow(const std::string& url, int count, std::size_t size)
+{
+    if (!enoughDescriptors(count))
+        return 1;
+    const auto manager = tandrel::NetworkManager::create();
+    const auto request = tandrel::NetworkRequest::create(manager);
+    const tandrel::Url target(url);
+    std::mutex mutex;
+    std::condition_variable allDone;
+    int completed = 0;
+    Failures failures;
+    Clock::time_point last;
+    printBase();
+    const auto start = Clock::now();
+    for (int i = 0; i < count; ++i) {
+        request->get(
+            [&](const std::error_code& ec, std::shared_ptr<tandrel::NetworkReply> reply) {
+                const int status = reply ? reply->statusCode() : 0;
+                const std::size_t bytes = reply ? reply->body().size() : 0;
+                std::lock_guard<std::mutex> lock(mutex);
+                if (ec || status != 200 || bytes != size)
+                    failures.add(failure(ec ? ec.message() : "no error", status, bytes));
+                if (++completed == count) {
+                    last = Clock::now();
+                    allDone.notify_all();
+                }
+            },
+            target);
+    }
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!allDone.wait_for(lock, transferLimit, [&] { return completed == count; })) {
+        std::printf("error only %d of %d completed within %lld s\n", completed, count,
+                    static_cast<long long>(transferLimit.count()));
+        std::fflush(stdout);
+        _exit(1); // the manager cannot be stopped cleanly with transfers stuck in it
+    }
+    lock.unlock();
+    failures.print();
+    std::printf("seconds %.4f\n", std::chrono::duration<double>(last - start).count());
+    endWorker(*manager);
+    return 0;
+}
+
 // ---- plain libcurl, the reference ----------------------------------------
 
 int rawMany(const std::string& url, int count, long perHost)
@@ -238,11 +342,68 @@ int rawMany(const std::string& url, int count, long perHost)
     return failed == 0 ? 0 : 1;
 }
 
+// The same slow transfers on a plain multi handle, driven through its
+// socket interface on epoll or by perform + poll. Each transfer is freed as
+// it ends, as the client frees its reply once the callback has run.
+int rawSlow(const std::string& url, int count, std::size_t size, bool epoll)
+{
+    if (!enoughDescriptors(count))
+        return 1;
+    curl_slist* headers = defaultHeaders();
+    CURLM* multi = curl_multi_init();
+    std::unique_ptr<SocketLoop> loop;
+    if (epoll)
+        loop = std::make_unique<SocketLoop>(multi);
+    std::unordered_map<RawTransfer*, std::unique_ptr<RawTransfer>> live;
+    Failures failures;
+    Clock::time_point last;
+    printBase();
+    const auto start = Clock::now();
+    for (int i = 0; i < count; ++i) {
+        auto transfer = std::make_unique<RawTransfer>(url, headers, true);
+        curl_multi_add_handle(multi, transfer->handle);
+        live.emplace(transfer.get(), std::move(transfer));
+    }
+    const auto done = [&](RawTransfer& t, CURLcode result) {
+        if (!t.succeeded(result, size)) {
+            long status = 0;
+            curl_easy_getinfo(t.handle, CURLINFO_RESPONSE_CODE, &status);
+            failures.add(failure(curl_easy_strerror(result), status, t.body.size()));
+        }
+        last = Clock::now();
+        live.erase(&t);
+    };
+    const bool finished = epoll ? loop->run(count, transferLimit, done) : drive(multi, count, transferLimit, done);
+    const int left = static_cast<int>(live.size());
+    live.clear();
+    loop.reset();
+    curl_multi_cleanup(multi);
+    curl_slist_free_all(headers);
+    if (!finished) {
+        std::printf("error only %d of %d completed within %lld s\n", count - left, count,
+                    static_cast<long long>(transferLimit.count()));
+        return 1;
+    }
+    failures.print();
+    std::printf("seconds %.4f\n", std::chrono::duration<double>(last - start).count());
+    return 0;
+}
+
+std::size_t byteCount(const std::string& text)
+{
+    std::size_t used = 0;
+    const unsigned long long n = std::stoull(text, &used);
+    if (used != text.size())
+        throw std::invalid_argument("not a byte count: " + text);
+    return static_cast<std::size_t>(n);
+}
+
 } // namespace
 
 int runRole(const std::vector<std::string>& args)
 {
     try {
+        raiseDescriptorLimit();
         curl_global_init(CURL_GLOBAL_DEFAULT);
         const std::string role = args.empty() ? "" : args[0];
         const auto arg = [&](std::size_t i) -> const std::string& {
@@ -263,6 +424,10 @@ int runRole(const std::vector<std::string>& args)
             status = many(arg(1), number(arg(2)), args.size() > 3 ? number(arg(3)) : 0);
         else if (role == "raw-many")
             status = rawMany(arg(1), number(arg(2)), args.size() > 3 ? number(arg(3)) : 0);
+        else if (role == "many-slow")
+            status = manySlow(arg(1), number(arg(2)), byteCount(arg(3)));
+        else if (role == "raw-slow-epoll" || role == "raw-slow-poll")
+            status = rawSlow(arg(1), number(arg(2)), byteCount(arg(3)), role == "raw-slow-epoll");
         else
             std::printf("error unknown role '%s'\n", role.c_str());
         std::fflush(stdout);

@@ -17,6 +17,12 @@ namespace bench {
 //   many URL COUNT [PERHOST]  COUNT asynchronous gets on one manager at once,
 //                             at most PERHOST connections to the server
 //   raw-many URL COUNT [PERHOST]  the same with a plain libcurl multi loop
+//   many-slow URL COUNT SIZE  COUNT asynchronous gets on one manager at once,
+//                             no cap, each to end with 200 and SIZE bytes
+//   raw-slow-epoll URL COUNT SIZE  the same with libcurl's socket interface
+//                             (curl_multi_socket_action) on an epoll loop
+//   raw-slow-poll URL COUNT SIZE   the same with a perform + poll loop
+// Each raises its soft descriptor limit to the hard one first.
 // Returns the process exit code.
 int runRole(const std::vector<std::string>& args);
 
