@@ -18,7 +18,7 @@
 // note.
 //
 // Usage: client-benchmark [--quick]
-//   about 13 minutes on 2 cores, 10 of them for the slow transfers
+//   about 12 minutes on 2 cores, 10 of them for the slow transfers
 //   --quick  a 256 MiB large file, fewer rounds and 1,000 slow transfers
 //            only, once: about 1.5 minutes, for a first look
 
