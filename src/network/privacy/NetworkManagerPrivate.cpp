@@ -195,9 +195,13 @@ void NetworkManagerPrivate::applyConnectionLimits()
     curl_multi_setopt(multiHandle, CURLMOPT_MAX_TOTAL_CONNECTIONS, limits.total);
 }
 
+// One wake per pass of the worker is enough: callers handing in many
+// transfers at once make one system call, not one each. The worker clears
+// the flag before it takes what was handed in (see pass), so a hand-in that
+// finds it set is taken by that pass.
 void NetworkManagerPrivate::wake()
 {
-    if (loop)
+    if (loop && !wakePending.exchange(true))
         loop->wake();
     condition.notify_all();
 }
@@ -234,6 +238,7 @@ void NetworkManagerPrivate::run()
 
 void NetworkManagerPrivate::pass(int& expected)
 {
+    wakePending = false;
     applyConnectionLimits();
     expected += addPendingHandles();
     removeAbortedReplies();

@@ -90,6 +90,8 @@ private:
     CURLM* multiHandle = nullptr;
     // Drives multiHandle on the worker; null without a multi handle.
     std::unique_ptr<TransferLoop> loop;
+    // Whether the loop was woken since the worker's pass began.
+    std::atomic<bool> wakePending{false};
     std::atomic<int> timeoutSeconds{30};
     std::deque<CURL*> pendingHandles;
     std::deque<std::shared_ptr<NetworkReply>> abortedReplies;
