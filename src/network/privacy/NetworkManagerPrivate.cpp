@@ -283,13 +283,19 @@ void NetworkManagerPrivate::waitForWork()
     loop->wait(std::min<long>(idleWaitMs, untilDeadlineCheckMs()));
 }
 
+// Attached outside the lock, so that callers handing in more meanwhile do
+// not wait for libcurl; only the worker removes handles, so none of these
+// can be taken away before it is attached.
 int NetworkManagerPrivate::addPendingHandles()
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    int count = 0;
-    for (; !pendingHandles.empty(); pendingHandles.pop_front(), ++count)
-        curl_multi_add_handle(multiHandle, pendingHandles.front());
-    return count;
+    attaching.clear();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        attaching.swap(pendingHandles);
+    }
+    for (CURL* handle : attaching)
+        curl_multi_add_handle(multiHandle, handle);
+    return static_cast<int>(attaching.size());
 }
 
 void NetworkManagerPrivate::removeAbortedReplies()

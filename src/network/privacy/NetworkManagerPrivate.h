@@ -93,7 +93,9 @@ private:
     // Whether the loop was woken since the worker's pass began.
     std::atomic<bool> wakePending{false};
     std::atomic<int> timeoutSeconds{30};
-    std::deque<CURL*> pendingHandles;
+    std::vector<CURL*> pendingHandles;
+    // The worker's: the handles it takes from pendingHandles to attach.
+    std::vector<CURL*> attaching;
     std::deque<std::shared_ptr<NetworkReply>> abortedReplies;
     ConnectionLimits limits;
     bool limitsChanged = false;

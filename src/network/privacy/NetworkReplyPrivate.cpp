@@ -45,12 +45,6 @@ NetworkReplyPrivate::~NetworkReplyPrivate()
     releaseHandle();
 }
 
-void NetworkReplyPrivate::adoptHeaderList(curl_slist* list)
-{
-    curl_slist_free_all(headerList);
-    headerList = list;
-}
-
 void NetworkReplyPrivate::finish()
 {
     // The download is over: its file is complete and closed before anyone is told.
@@ -93,8 +87,7 @@ void NetworkReplyPrivate::releaseHandle()
     if (handle != nullptr)
         curl_easy_cleanup(handle);
     handle = nullptr;
-    curl_slist_free_all(headerList);
-    headerList = nullptr;
+    headerList.reset();
 }
 
 std::string NetworkReplyPrivate::header(const std::string& name) const

@@ -48,8 +48,9 @@ public:
         return startTime + std::chrono::seconds(limitInstalled ? timeLimit : timeout);
     }
 
-    // The request's header lines; freed with the handle.
-    void adoptHeaderList(curl_slist* list);
+    // The request's header lines, which the handle points at: kept until
+    // the handle goes (the request and its other replies may share them).
+    void adoptHeaderList(std::shared_ptr<curl_slist> list) { headerList = std::move(list); }
 
     // The size of the file a resumed download continues; 0: none to continue.
     std::uint64_t resumedFrom() const { return resumeOffset; }
@@ -115,7 +116,7 @@ private:
     void releaseHandle();
 
     CURL* handle;
-    curl_slist* headerList = nullptr;
+    std::shared_ptr<curl_slist> headerList;
     CompletionCallback done;
     ProgressCallback progress;
     ProgressCallback uploadProgress;

@@ -333,6 +333,23 @@ void NetworkRequestPrivate::setupSecurity(CURL* handle) const
 
 void NetworkRequestPrivate::installHeaders(CURL* handle, NetworkReplyPrivate& reply, bool multipart) const
 {
+    std::shared_ptr<curl_slist> list;
+    {
+        std::lock_guard<std::mutex> lock(headerListMutex);
+        if (!headerList || multipart != listedMultipart || requestHeaders.headers != listedHeaders) {
+            headerList = makeHeaderList(multipart);
+            listedHeaders = requestHeaders.headers;
+            listedMultipart = multipart;
+        }
+        list = headerList;
+    }
+    if (list)
+        curl_easy_setopt(handle, CURLOPT_HTTPHEADER, list.get());
+    reply.adoptHeaderList(std::move(list));
+}
+
+std::shared_ptr<curl_slist> NetworkRequestPrivate::makeHeaderList(bool multipart) const
+{
     // With the default form Content-Type a multipart body would be announced
     // as url-encoded (and libcurl would mark each part an attachment); left
     // out, libcurl sends its own multipart/form-data line with the boundary.
@@ -349,10 +366,7 @@ void NetworkRequestPrivate::installHeaders(CURL* handle, NetworkReplyPrivate& re
         }
         list = appended;
     }
-    if (list != nullptr)
-        curl_easy_setopt(handle, CURLOPT_HTTPHEADER, list);
-    // The reply frees the list together with the handle that points at it.
-    reply.adoptHeaderList(list);
+    return list != nullptr ? std::shared_ptr<curl_slist>(list, curl_slist_free_all) : nullptr;
 }
 
 } // namespace tandrel::privacy

@@ -11,7 +11,9 @@
 #include <curl/curl.h>
 
 #include <cstdio>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace tandrel {
@@ -85,9 +87,10 @@ private:
     void setupSecurity(CURL* handle) const;
     // The options after the sinks, shared by both kinds of transfer.
     void setupCommon(CURL* handle, const std::string& url, NetworkReplyPrivate* reply, bool download);
-    // The request's header lines as CURLOPT_HTTPHEADER, the list owned by
+    // The request's header lines as CURLOPT_HTTPHEADER, the list kept by
     // reply; for a multipart post without the default form Content-Type.
     void installHeaders(CURL* handle, NetworkReplyPrivate& reply, bool multipart) const;
+    std::shared_ptr<curl_slist> makeHeaderList(bool multipart) const;
     int effectiveTimeout() const;
     // The effective time limit, refused (thrown) when negative.
     int checkedTimeout() const;
@@ -101,6 +104,13 @@ private:
     NetworkLimits transferLimits;
     NetworkSecurity transportSecurity;
     ProgressCallback uploadProgress;
+    // The header list last made, shared by the replies set up with it: made
+    // again only when the headers (or the kind of body) change. Transfers
+    // may be started from several threads at once.
+    mutable std::mutex headerListMutex;
+    mutable std::shared_ptr<curl_slist> headerList;
+    mutable std::map<std::string, std::string> listedHeaders;
+    mutable bool listedMultipart = false;
 };
 
 } // namespace privacy
