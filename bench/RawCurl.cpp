@@ -43,6 +43,7 @@ RawTransfer::RawTransfer(const std::string& url, curl_slist* headers, bool cooki
     curl_easy_setopt(handle, CURLOPT_HEADER, 0L);
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
     curl_easy_setopt(handle, CURLOPT_VERBOSE, 0L);
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L); // as the client sets it (asynchronous resolver)
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, 30000L);
