@@ -506,8 +506,8 @@ private:
         if (ua.status != 0 || ub.status != 0)
             throw std::runtime_error("idle roles failed: " + ua.output + ub.output);
         std::printf("| process | CPU %% of a core | context switches/s |\n|---|---|---|\n");
-        std::printf("| tandrel manager (`epoll_wait`, woken by an eventfd) | %.3f | %.1f |\n",
-                    field(ua, "cpu_percent"), field(ua, "switches_per_second"));
+        std::printf("| tandrel manager (`epoll_wait`, woken by an eventfd) | %.3f | %.1f |\n", field(ua, "cpu_percent"),
+                    field(ua, "switches_per_second"));
         std::printf("| reference: `curl_multi_perform` + 100 us condition wait, the loop it replaced "
                     "| %.3f | %.1f |\n\n",
                     field(ub, "cpu_percent"), field(ub, "switches_per_second"));

@@ -166,17 +166,7 @@ bool SocketLoop::run(int transfers, std::chrono::seconds limit, const std::funct
             timerSet = false;
             curl_multi_socket_action(multi, CURL_SOCKET_TIMEOUT, 0, &running);
         }
-        int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
-            if (message->msg != CURLMSG_DONE)
-                continue;
-            RawTransfer* transfer = nullptr;
-            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
-            const CURLcode result = message->data.result;
-            curl_multi_remove_handle(multi, transfer->handle);
-            done(*transfer, result);
-            ++finished;
-        }
+        finished += takeFinished(multi, done);
     }
     return true;
 }

@@ -37,6 +37,26 @@ struct RawTransfer
 // The tandrel client's default request header lines; free with curl_slist_free_all.
 curl_slist* defaultHeaders();
 
+// Removes each transfer of multi that has finished and calls
+// done(transfer, result) for it; returns how many there were.
+template <class Done>
+int takeFinished(CURLM* multi, const Done& done)
+{
+    int finished = 0;
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        RawTransfer* transfer = nullptr;
+        curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
+        const CURLcode result = message->data.result;
+        curl_multi_remove_handle(multi, transfer->handle);
+        done(*transfer, result);
+        ++finished;
+    }
+    return finished;
+}
+
 // Drives multi (perform, read messages, poll) until `transfers` transfers
 // have finished, calling done(transfer, result) after removing each from
 // multi. False if limit passed first.
@@ -50,17 +70,7 @@ bool drive(CURLM* multi, int transfers, std::chrono::seconds limit, Done done)
             return false;
         int running = 0;
         curl_multi_perform(multi, &running);
-        int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
-            if (message->msg != CURLMSG_DONE)
-                continue;
-            RawTransfer* transfer = nullptr;
-            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
-            const CURLcode result = message->data.result;
-            curl_multi_remove_handle(multi, transfer->handle);
-            done(*transfer, result);
-            ++finished;
-        }
+        finished += takeFinished(multi, done);
         if (finished < transfers)
             curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
     }

@@ -22,10 +22,11 @@ unsigned epollEvents(int what)
     return ((what & CURL_POLL_IN) != 0 ? EPOLLIN : 0U) | ((what & CURL_POLL_OUT) != 0 ? EPOLLOUT : 0U);
 }
 
+// A hung-up socket is reported readable, so that libcurl reads its end.
 int curlEvents(unsigned events)
 {
-    return ((events & EPOLLIN) != 0 ? CURL_CSELECT_IN : 0) | ((events & EPOLLOUT) != 0 ? CURL_CSELECT_OUT : 0)
-           | ((events & EPOLLERR) != 0 ? CURL_CSELECT_ERR : 0);
+    return ((events & (EPOLLIN | EPOLLHUP)) != 0 ? CURL_CSELECT_IN : 0)
+           | ((events & EPOLLOUT) != 0 ? CURL_CSELECT_OUT : 0) | ((events & EPOLLERR) != 0 ? CURL_CSELECT_ERR : 0);
 }
 
 } // namespace
