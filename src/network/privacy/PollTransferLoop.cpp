@@ -1,7 +1,5 @@
 #include "network/privacy/PollTransferLoop.h"
 
-#include <algorithm>
-
 namespace tandrel::privacy {
 
 PollTransferLoop::PollTransferLoop(CURLM* multi)
