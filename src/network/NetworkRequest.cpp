@@ -248,12 +248,12 @@ std::shared_ptr<NetworkReply> NetworkRequest::patch(std::error_code& ec, const U
 
 std::shared_ptr<NetworkReply> NetworkRequest::deleteResource(const CompletionCallback& done, const Url& url)
 {
-    return d->deleteResource(done, url);
+    return d->sendWithoutBody("DELETE", done, url);
 }
 
 std::shared_ptr<NetworkReply> NetworkRequest::deleteResource(std::error_code& ec, const Url& url)
 {
-    return waitFor(ec, [&](const CompletionCallback& done) { return d->deleteResource(done, url); });
+    return waitFor(ec, [&](const CompletionCallback& done) { return d->sendWithoutBody("DELETE", done, url); });
 }
 
 std::shared_ptr<NetworkReply> NetworkRequest::deleteResource(const CompletionCallback& done, const Url& url,
@@ -266,6 +266,29 @@ std::shared_ptr<NetworkReply> NetworkRequest::deleteResource(std::error_code& ec
                                                              const std::string& body)
 {
     return waitFor(ec, [&](const CompletionCallback& done) { return d->send("DELETE", done, url, body); });
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::send(const CompletionCallback& done, const std::string& method,
+                                                   const Url& url)
+{
+    return d->sendMethod(method, done, url, nullptr);
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::send(std::error_code& ec, const std::string& method, const Url& url)
+{
+    return waitFor(ec, [&](const CompletionCallback& done) { return d->sendMethod(method, done, url, nullptr); });
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::send(const CompletionCallback& done, const std::string& method,
+                                                   const Url& url, const std::string& body)
+{
+    return d->sendMethod(method, done, url, &body);
+}
+
+std::shared_ptr<NetworkReply> NetworkRequest::send(std::error_code& ec, const std::string& method, const Url& url,
+                                                   const std::string& body)
+{
+    return waitFor(ec, [&](const CompletionCallback& done) { return d->sendMethod(method, done, url, &body); });
 }
 
 std::shared_ptr<NetworkReply> NetworkRequest::head(const CompletionCallback& done, const Url& url)

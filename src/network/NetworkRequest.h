@@ -124,6 +124,20 @@ public:
     std::shared_ptr<NetworkReply> head(const CompletionCallback& done, const Url& url);
     std::shared_ptr<NetworkReply> head(std::error_code& ec, const Url& url);
 
+    // Any method by its name, as given (HTTP's method names are
+    // case-sensitive), without or with a body: GET and HEAD without one and
+    // POST with one are get, head and post; any other is sent under its own
+    // name, a body as a post's is. The verbs after those above come through
+    // here. A name that is no HTTP token, CONNECT, or a HEAD with a body is
+    // refused with CURLE_BAD_FUNCTION_ARGUMENT (thrown by the asynchronous
+    // forms, in ec from the blocking ones).
+    std::shared_ptr<NetworkReply> send(const CompletionCallback& done, const std::string& method, const Url& url);
+    std::shared_ptr<NetworkReply> send(std::error_code& ec, const std::string& method, const Url& url);
+    std::shared_ptr<NetworkReply> send(const CompletionCallback& done, const std::string& method, const Url& url,
+                                       const std::string& body);
+    std::shared_ptr<NetworkReply> send(std::error_code& ec, const std::string& method, const Url& url,
+                                       const std::string& body);
+
     // GET whose body goes to chunk, piece by piece, on the worker thread,
     // instead of into the reply (whose body() stays empty): for bodies
     // larger than memory. Its time limit slides as a download's does.
@@ -147,7 +161,8 @@ public:
     // written through that one stream until the transfer ends. A file that
     // can't be opened fails the transfer with CURLE_WRITE_ERROR, even when
     // the body is empty. The body is stored whatever the status; redirects
-    // are not followed.
+    // are followed only as the request's limits say (by default none: a
+    // 3xx answer's body is what the file holds).
     std::shared_ptr<NetworkReply> download(const CompletionCallback& done, const Url& url, const std::string& path);
     std::shared_ptr<NetworkReply> download(std::error_code& ec, const Url& url, const std::string& path);
     std::shared_ptr<NetworkReply> download(const ProgressCallback& progress, const CompletionCallback& done,

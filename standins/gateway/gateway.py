@@ -252,7 +252,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if url.path.startswith("/status/"):
             name, query = "route_status", {"code": url.path[len("/status/"):]}
         try:
-            if self.command not in ("GET", "HEAD") and name != "route_echo":
+            if self.command not in ("GET", "HEAD") and name not in ("route_echo", "route_redirect"):
                 self.close_connection = True  # the request body stays unread
                 return self.reply(405, b"method not allowed\n")
             getattr(self, name)(url, query)
@@ -261,6 +261,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.reply(400, b"bad request\n")
 
     do_POST = do_PUT = do_PATCH = do_DELETE = do_GET
+
+    def __getattr__(self, name):
+        # Any other method (OPTIONS, PROPFIND, ...) is routed as these are.
+        if name.startswith("do_"):
+            return self.do_GET
+        raise AttributeError(name)
 
     def do_HEAD(self):
         connection = self.wfile
@@ -285,10 +291,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.reply(code, b"status %d\n" % code)
 
     def route_redirect(self, url, query):
-        """One hop to /status/200; ?hops=N makes a chain, ?to= goes there."""
+        """One hop to /status/200; ?hops=N makes a chain, ?to= goes there,
+        ?code= answers with that redirect status (302 by default)."""
         hops = self.number(query, "hops") if "hops" in query else 1
+        code = self.number(query, "code") if "code" in query else 302
+        if code not in (301, 302, 303, 307, 308):
+            raise BadRequest()
+        self.read_body()  # a body sent here is read, not answered
         location = query.get("to") or ("/redirect?hops=%d" % (hops - 1) if hops > 1 else "/status/200")
-        self.reply(302, b"redirect body\n", [("Location", location)])
+        self.reply(code, b"redirect body\n", [("Location", location)])
 
     def route_nolength(self, url, query):
         self.start(None)

@@ -20,6 +20,7 @@
 #include <cctype>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <limits>
 #include <memory>
@@ -424,6 +425,17 @@ TEST_F(Transfer, EveryMethodGoesOutWithItsBody)
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(std::make_pair(4ull, 4ull), sent.back()) << "upload progress ends at the whole body";
 
+    // Any other method by name, without and with a body; names HTTP has no use for are refused.
+    EXPECT_EQ("OPTIONS /echo ", echoed(request->send(ec, "OPTIONS", url("/echo"))));
+    EXPECT_EQ("PROPFIND /echo <x/>", echoed(request->send(ec, "PROPFIND", url("/echo"), "<x/>")));
+    EXPECT_EQ("POST /echo a", echoed(request->send(ec, "POST", url("/echo"), "a")));
+    for (const char* refused : {"", "GET /x", "BAD\r\nX: y", "CONNECT"}) {
+        EXPECT_EQ(nullptr, request->send(ec, refused, url("/echo")));
+        EXPECT_EQ(curlError(CURLE_BAD_FUNCTION_ARGUMENT), ec) << refused;
+    }
+    EXPECT_THROW(request->send([](const std::error_code&, std::shared_ptr<NetworkReply>) {}, "HEAD", url("/echo"), "x"),
+                 std::error_code);
+
     const auto head = request->head(ec, url("/payload.bin"));
     EXPECT_EQ(ok, ec);
     EXPECT_EQ(200, head->statusCode());
@@ -469,6 +481,88 @@ TEST_F(Transfer, RedirectsAreFollowedOnlyWhenAskedAndOnlyToHttp)
     request->get(ec, url("/redirect?to=ftp://127.0.0.1/file"));
     EXPECT_EQ(curlError(CURLE_UNSUPPORTED_PROTOCOL), ec);
 }
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+// What arrives after one followed redirect, for each method, answer and kind
+// of body: 301 and 302 turn only a POST into a GET, 303 turns every method
+// into a GET, 307 and 308 keep method and body. A GET made so has no body
+// and no Content-Type.
+TEST_F(Transfer, FollowedRedirectsKeepTheMethodAndBodyAsHttpSays)
+{
+    tandrel::NetworkLimits limits;
+    limits.maxRedirects = 3;
+    request->setLimits(limits);
+    auto form = std::make_shared<tandrel::MultipartForm>();
+    curl_httppost* last = nullptr;
+    curl_formadd(&form->head, &last, CURLFORM_COPYNAME, "part", CURLFORM_COPYCONTENTS, "7 bytes", CURLFORM_END);
+    const std::unique_ptr<curl_httppost, void (*)(curl_httppost*)> owner(form->head, curl_formfree);
+    const FormFields fields{{{"a", "1"}, {"b", "2"}}};
+    enum Kind { raw, formFields, multipart, none };
+    using Start = std::function<std::shared_ptr<NetworkReply>(std::error_code&, const Url&)>;
+    const auto starts = [&](const std::string& method, Kind kind) -> Start {
+        return [&, method, kind](std::error_code& ec, const Url& to) -> std::shared_ptr<NetworkReply> {
+            if (kind == none)
+                return request->send(ec, method, to);
+            if (kind == raw)
+                return request->send(ec, method, to, "7 bytes");
+            if (method == "POST")
+                return kind == formFields ? request->post(ec, to, fields) : request->post(ec, to, form);
+            if (method == "PUT")
+                return kind == formFields ? request->put(ec, to, fields) : request->put(ec, to, form);
+            return kind == formFields ? request->patch(ec, to, fields) : request->patch(ec, to, form);
+        };
+    };
+    const std::pair<const char*, Kind> sent[] = {
+        {"POST", raw},       {"POST", formFields}, {"POST", multipart}, {"PUT", raw},
+        {"PUT", formFields}, {"PUT", multipart},   {"PATCH", raw},      {"PATCH", multipart},
+        {"DELETE", raw},     {"DELETE", none},     {"PROPFIND", raw},
+    };
+    const std::string expectedBody[] = {"7 bytes", "a=1&b=2", "name=\"part\"\r\n\r\n7 bytes\r\n", ""};
+    for (const auto& [method, kind] : sent) {
+        for (const int code : {301, 302, 303, 307, 308}) {
+            const bool becomesGet = code == 303 || (method == std::string("POST") && code < 303);
+            const std::string what = std::string(method) + " " + std::to_string(kind) + " answered "
+                                     + std::to_string(code);
+            std::error_code ec;
+            const auto reply = starts(method, kind)(ec, url("/redirect?to=/echo&code=" + std::to_string(code)));
+            ASSERT_EQ(ok, ec) << what;
+            EXPECT_EQ(200, reply->statusCode()) << what;
+            EXPECT_EQ(gateway->url("/echo"), reply->url()) << what;
+            const Echo echo(reply->body());
+            EXPECT_EQ((becomesGet ? "GET" : std::string(method)) + " /echo", echo.requestLine) << what;
+            const auto contentType = echo.linesNamed({"content-type"});
+            if (becomesGet || kind == none) {
+                EXPECT_EQ("", echo.body) << what;
+                EXPECT_EQ(becomesGet ? 0u : 1u, contentType.size()) << what;
+                EXPECT_TRUE(echo.linesNamed({"content-length"}).empty()) << what;
+                continue;
+            }
+            EXPECT_NE(std::string::npos, echo.body.find(expectedBody[kind])) << what << ": " << echo.body;
+            ASSERT_EQ(1u, contentType.size()) << what;
+            EXPECT_EQ(kind == multipart ? "Content-Type: multipart/form-data; boundary="
+                                        : "Content-Type: application/x-www-form-urlencoded",
+                      contentType[0].substr(0, kind == multipart ? 44 : 47))
+                << what;
+        }
+    }
+
+    // Asynchronous, a chain past the limit, and a hop elsewhere than http(s), as for a get.
+    std::promise<std::string> line;
+    request->put(
+        [&line](const std::error_code& ec, std::shared_ptr<NetworkReply> reply) {
+            line.set_value(ec ? ec.message() : Echo(reply->body()).requestLine + " " + Echo(reply->body()).body);
+        },
+        url("/redirect?to=/echo&code=301"), "async");
+    EXPECT_EQ("PUT /echo async", line.get_future().get());
+    std::error_code ec;
+    const auto tooMany = request->put(ec, url("/redirect?hops=4"), "x");
+    EXPECT_EQ(curlError(CURLE_TOO_MANY_REDIRECTS), ec);
+    EXPECT_EQ(302, tooMany->statusCode());
+    request->deleteResource(ec, url("/redirect?to=ftp://127.0.0.1/file"));
+    EXPECT_EQ(curlError(CURLE_UNSUPPORTED_PROTOCOL), ec);
+}
+#pragma GCC diagnostic pop
 
 TEST_F(Transfer, VerifiedTlsTrustsOnlyWhatItIsGiven)
 {

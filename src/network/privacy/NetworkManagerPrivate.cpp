@@ -259,7 +259,7 @@ void NetworkManagerPrivate::pass(int& expected)
         if (message->msg != CURLMSG_DONE)
             continue;
         // Read before takeReply: removing the handle invalidates the message.
-        const CURLcode result = message->data.result;
+        CURLcode result = message->data.result;
         const std::shared_ptr<NetworkReply> reply = takeReply(message->easy_handle);
         if (!reply)
             continue;
@@ -267,7 +267,10 @@ void NetworkManagerPrivate::pass(int& expected)
             drop(*reply->d);
             break;
         }
-        complete(result, reply);
+        if (reply->d->followRedirect(result))
+            attachAgain(reply);
+        else
+            complete(result, reply);
     }
 }
 
@@ -380,6 +383,15 @@ std::shared_ptr<NetworkReply> NetworkManagerPrivate::takeReply(CURL* handle)
     replies.erase(found);
     curl_multi_remove_handle(multiHandle, handle);
     return reply;
+}
+
+// Attached by the next pass, as a transfer handed in is.
+void NetworkManagerPrivate::attachAgain(const std::shared_ptr<NetworkReply>& reply)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    CURL* handle = reply->d->easyHandle();
+    replies.emplace(handle, reply);
+    pendingHandles.push_back(handle);
 }
 
 void NetworkManagerPrivate::complete(CURLcode result, const std::shared_ptr<NetworkReply>& reply)

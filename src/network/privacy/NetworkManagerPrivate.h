@@ -79,6 +79,7 @@ private:
     Replies takeOverdueReplies(std::chrono::steady_clock::time_point now);
     long untilDeadlineCheckMs() const;
     std::shared_ptr<NetworkReply> takeReply(CURL* handle);
+    void attachAgain(const std::shared_ptr<NetworkReply>& reply);
     void complete(CURLcode result, const std::shared_ptr<NetworkReply>& reply);
     void dropInFlight();
     void wake();

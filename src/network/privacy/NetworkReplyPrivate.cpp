@@ -68,6 +68,20 @@ void NetworkReplyPrivate::finish()
     releaseHandle();
 }
 
+bool NetworkReplyPrivate::followRedirect(CURLcode& result)
+{
+    if (!redirects || handle == nullptr)
+        return false;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline() - std::chrono::steady_clock::now());
+    std::shared_ptr<curl_slist> list;
+    if (!redirects->next(handle, result, left, list))
+        return false;
+    headerList = std::move(list);
+    content.clear();
+    kept = 0;
+    return true;
+}
+
 void NetworkReplyPrivate::cancel()
 {
     // Moved out first: destroying the callback may run arbitrary code.

@@ -2,6 +2,7 @@
 
 #include "network/Callbacks.h"
 #include "network/privacy/BlockFile.h"
+#include "network/privacy/RedirectFollower.h"
 
 #include <curl/curl.h>
 
@@ -58,6 +59,13 @@ public:
     void setChunkCallback(const ChunkCallback& chunk) { chunks = chunk; }
     // Called with (bytes sent, total) while the request body goes out.
     void setUploadProgress(const ProgressCallback& callback) { uploadProgress = callback; }
+    // Has the client follow the transfer's redirects, not libcurl.
+    void setRedirectFollower(std::unique_ptr<RedirectFollower> follower) { redirects = std::move(follower); }
+    // On the worker, once libcurl completed the transfer with result: whether
+    // the handle was set up for the request a redirect asks for (the body
+    // kept so far is dropped), to be attached again. If not, result is the
+    // transfer's outcome (see RedirectFollower::next).
+    bool followRedirect(CURLcode& result);
     // The most body bytes to keep (0: no bound); see NetworkLimits.
     void setMaxBodySize(std::uint64_t bytes) { maxBody = bytes; }
     // The transfer's outcome, given libcurl's: a body cut at its bound ends
@@ -117,6 +125,7 @@ private:
 
     CURL* handle;
     std::shared_ptr<curl_slist> headerList;
+    std::unique_ptr<RedirectFollower> redirects;
     CompletionCallback done;
     ProgressCallback progress;
     ProgressCallback uploadProgress;

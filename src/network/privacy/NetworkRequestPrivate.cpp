@@ -5,10 +5,12 @@
 #include "network/NetworkReply.h"
 #include "network/privacy/NetworkManagerPrivate.h"
 #include "network/privacy/NetworkReplyPrivate.h"
+#include "network/privacy/RedirectFollower.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <limits>
@@ -59,6 +61,15 @@ bool cookieFileUsable()
     if (stat(cookieFileName, &info) != 0)
         return errno == ENOENT;
     return S_ISREG(info.st_mode);
+}
+
+// A method name as HTTP has it: one or more token characters.
+bool isToken(const std::string& name)
+{
+    static const std::string marks = "!#$%&'*+-.^_`|~";
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) != 0 || marks.find(c) != std::string::npos;
+    });
 }
 
 } // namespace
@@ -133,7 +144,7 @@ std::shared_ptr<NetworkReply> NetworkRequestPrivate::send(const char* method, co
     throwIfFailed(curl_easy_setopt(handle, CURLOPT_POST, 1L));
     throwIfFailed(curl_easy_setopt(handle, CURLOPT_POSTFIELDS, r.postData().data()));
     throwIfFailed(curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE, static_cast<long>(r.postData().size())));
-    setupBodyTransfer(handle, r, method);
+    setupBodyTransfer(handle, r, method, false);
     handIn(reply);
     return reply;
 }
@@ -148,15 +159,17 @@ std::shared_ptr<NetworkReply> NetworkRequestPrivate::send(const char* method, co
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     throwIfFailed(curl_easy_setopt(handle, CURLOPT_HTTPPOST, form ? form->head : nullptr));
 #pragma GCC diagnostic pop
-    setupBodyTransfer(handle, *reply->d, method);
+    setupBodyTransfer(handle, *reply->d, method, true);
     handIn(reply);
     return reply;
 }
 
-std::shared_ptr<NetworkReply> NetworkRequestPrivate::deleteResource(const CompletionCallback& done, const Url& url)
+std::shared_ptr<NetworkReply> NetworkRequestPrivate::sendWithoutBody(const char* method, const CompletionCallback& done,
+                                                                     const Url& url)
 {
     std::shared_ptr<NetworkReply> reply = createReply(url, done);
-    throwIfFailed(curl_easy_setopt(reply->d->easyHandle(), CURLOPT_CUSTOMREQUEST, "DELETE"));
+    throwIfFailed(curl_easy_setopt(reply->d->easyHandle(), CURLOPT_CUSTOMREQUEST, method));
+    followRedirectsItself(reply->d->easyHandle(), *reply->d, method, false);
     handIn(reply);
     return reply;
 }
@@ -170,17 +183,49 @@ std::shared_ptr<NetworkReply> NetworkRequestPrivate::head(const CompletionCallba
     return reply;
 }
 
-void NetworkRequestPrivate::setupBodyTransfer(CURL* handle, NetworkReplyPrivate& reply, const char* method)
+std::shared_ptr<NetworkReply> NetworkRequestPrivate::sendMethod(const std::string& method,
+                                                                const CompletionCallback& done, const Url& url,
+                                                                const std::string* body)
+{
+    if (!isToken(method) || method == "CONNECT" || (body != nullptr && method == "HEAD"))
+        throw std::error_code(CURLE_BAD_FUNCTION_ARGUMENT, curl_category());
+    if (body != nullptr)
+        return send(method == "POST" ? nullptr : method.c_str(), done, url, *body);
+    if (method == "GET")
+        return get(done, url);
+    if (method == "HEAD")
+        return head(done, url);
+    return sendWithoutBody(method.c_str(), done, url);
+}
+
+void NetworkRequestPrivate::setupBodyTransfer(CURL* handle, NetworkReplyPrivate& reply, const char* method,
+                                              bool multipart)
 {
     // The body goes out as a POST's does, under the method's own name.
     if (method != nullptr)
         throwIfFailed(curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, method));
+    followRedirectsItself(handle, reply, method != nullptr ? method : "POST", multipart);
     if (!uploadProgress)
         return;
     reply.setUploadProgress(uploadProgress);
     curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &reply);
     curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &NetworkReplyPrivate::uploadSink);
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+}
+
+void NetworkRequestPrivate::followRedirectsItself(CURL* handle, NetworkReplyPrivate& reply, const char* method,
+                                                  bool multipart)
+{
+    if (transferLimits.maxRedirects <= 0)
+        return;
+    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
+    std::vector<std::string> lines;
+    {
+        std::lock_guard<std::mutex> lock(headerListMutex);
+        lines = listedLines(multipart);
+    }
+    reply.setRedirectFollower(
+        std::make_unique<RedirectFollower>(transferLimits.maxRedirects, method, std::move(lines)));
 }
 
 std::shared_ptr<NetworkReply> NetworkRequestPrivate::download(const ProgressCallback& progress,
@@ -337,7 +382,7 @@ void NetworkRequestPrivate::installHeaders(CURL* handle, NetworkReplyPrivate& re
     {
         std::lock_guard<std::mutex> lock(headerListMutex);
         if (!headerList || multipart != listedMultipart || requestHeaders.headers != listedHeaders) {
-            headerList = makeHeaderList(multipart);
+            headerList = makeHeaderList(listedLines(multipart));
             listedHeaders = requestHeaders.headers;
             listedMultipart = multipart;
         }
@@ -348,25 +393,19 @@ void NetworkRequestPrivate::installHeaders(CURL* handle, NetworkReplyPrivate& re
     reply.adoptHeaderList(std::move(list));
 }
 
-std::shared_ptr<curl_slist> NetworkRequestPrivate::makeHeaderList(bool multipart) const
+std::vector<std::string> NetworkRequestPrivate::listedLines(bool multipart) const
 {
     // With the default form Content-Type a multipart body would be announced
     // as url-encoded (and libcurl would mark each part an attachment); left
     // out, libcurl sends its own multipart/form-data line with the boundary.
     // A Content-Type the caller set is kept.
     const std::string formLine = NetworkHeaders::headerName(ContentType) + ": " + formContentType;
-    curl_slist* list = nullptr;
+    std::vector<std::string> lines;
     for (const std::string& line : requestHeaders.headerLines()) {
-        if (multipart && line == formLine)
-            continue;
-        curl_slist* appended = curl_slist_append(list, line.c_str());
-        if (appended == nullptr) {
-            curl_slist_free_all(list);
-            throw std::bad_alloc();
-        }
-        list = appended;
+        if (!multipart || line != formLine)
+            lines.push_back(line);
     }
-    return list != nullptr ? std::shared_ptr<curl_slist>(list, curl_slist_free_all) : nullptr;
+    return lines;
 }
 
 } // namespace tandrel::privacy

@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace tandrel {
 
@@ -69,7 +70,14 @@ public:
                                        const std::string& body);
     std::shared_ptr<NetworkReply> send(const char* method, const CompletionCallback& done, const Url& url,
                                        const std::shared_ptr<MultipartForm>& form);
-    std::shared_ptr<NetworkReply> deleteResource(const CompletionCallback& done, const Url& url);
+    // Any method by name: GET and HEAD without a body and POST with one as
+    // get, head and post do; any other as a method of its own, with the body
+    // when there is one. A name that is no HTTP token, CONNECT, or a HEAD
+    // with a body is refused: throws CURLE_BAD_FUNCTION_ARGUMENT.
+    std::shared_ptr<NetworkReply> sendMethod(const std::string& method, const CompletionCallback& done, const Url& url,
+                                             const std::string* body);
+    // A request without a body under method.
+    std::shared_ptr<NetworkReply> sendWithoutBody(const char* method, const CompletionCallback& done, const Url& url);
     std::shared_ptr<NetworkReply> head(const CompletionCallback& done, const Url& url);
 
 private:
@@ -82,15 +90,20 @@ private:
     void setupFileTransfer(CURL* handle, const std::string& url, NetworkReplyPrivate* reply);
     // The body and header sinks, bodySink receiving the body.
     void setupSinks(CURL* handle, NetworkReplyPrivate* reply, curl_write_callback bodySink);
-    // The method and the upload progress of a transfer with a body.
-    void setupBodyTransfer(CURL* handle, NetworkReplyPrivate& reply, const char* method);
+    // The method, redirects and upload progress of a transfer with a body.
+    void setupBodyTransfer(CURL* handle, NetworkReplyPrivate& reply, const char* method, bool multipart);
+    // Has the client, not libcurl, follow a transfer's redirects when it
+    // follows any: one with a body or a method of its own.
+    void followRedirectsItself(CURL* handle, NetworkReplyPrivate& reply, const char* method, bool multipart);
     void setupSecurity(CURL* handle) const;
     // The options after the sinks, shared by both kinds of transfer.
     void setupCommon(CURL* handle, const std::string& url, NetworkReplyPrivate* reply, bool download);
     // The request's header lines as CURLOPT_HTTPHEADER, the list kept by
     // reply; for a multipart post without the default form Content-Type.
     void installHeaders(CURL* handle, NetworkReplyPrivate& reply, bool multipart) const;
-    std::shared_ptr<curl_slist> makeHeaderList(bool multipart) const;
+    // The request's header lines; for a multipart body without the default
+    // form Content-Type. Under headerListMutex.
+    std::vector<std::string> listedLines(bool multipart) const;
     int effectiveTimeout() const;
     // The effective time limit, refused (thrown) when negative.
     int checkedTimeout() const;
