@@ -35,7 +35,7 @@ STALL_LIMIT = 300.0  # seconds a stalled response waits for the client to go
 BROKEN_LENGTH = 1000000  # announced length of /stall and /reset
 MAX_BODY = 64 * 1024 * 1024  # largest request body /echo accepts
 FILE_MODES = ("normal", "404", "redirect", "nolength", "empty", "drip", "reset", "stall",
-              "close-early", "big-header", "overflow", "hold", "empty-frames")
+              "close-early", "big-header", "overflow", "hold", "empty-frames", "silent")
 BIG_HEADER = 200 * 1024  # bytes of the header that big-header mode adds
 EMPTY_FRAME_INTERVAL = 0.05  # seconds between the empty DATA frames of empty-frames mode
 
@@ -117,6 +117,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def setup(self):
         # Handshake here, in the connection's thread, not in the accept loop.
         self.request.settimeout(30)
+        if self.server.file_mode == "silent":  # the connection is taken, the handshake never answered
+            self.stall(raw=True)
+            raise ConnectionAbortedError()
         if isinstance(self.request, ssl.SSLSocket):
             self.request.do_handshake()
         self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
@@ -223,15 +226,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return 0
         return struct.unpack("i", buf)[0]
 
-    def stall(self):
-        """Sends nothing more; waits until the client goes or the limit passes."""
+    def stall(self, raw=False):
+        """Sends nothing more; waits until the client goes or the limit passes.
+        raw: reads past TLS, so that no handshake is answered."""
         self.close_connection = True
+        receive = (lambda: socket.socket.recv(self.request, 4096)) if raw else (lambda: self.request.recv(4096))
         deadline = time.monotonic() + STALL_LIMIT
         while (left := deadline - time.monotonic()) > 0:
             readable, _, _ = select.select([self.request], [], [], min(left, 1.0))
             if readable:
                 try:
-                    if not self.request.recv(4096):
+                    if not receive():
                         return
                 except OSError:
                     return

@@ -113,6 +113,8 @@ TEST(NetworkRequest, LimitsAndSecurityAreOffByDefaultAndDumpedApartFromTheReques
     verified.caFile = "ca.pem";
     request->setSecurity(verified);
     EXPECT_EQ("NetworkLimits:\nmaxBodySize:18446744073709551615\nmaxRedirects:5\n", request->limits().toString());
+    EXPECT_EQ("PhaseLimits:\nconnectSeconds:0\nstallBytesPerSecond:0\nstallSeconds:0\n",
+              request->limits().phases.toString());
     EXPECT_EQ(0u, request->security().toString().find("NetworkSecurity:\nverifyPeer:true\ncaFile:ca.pem\n"));
     EXPECT_EQ(defaultDump, request->toString());
 }

@@ -743,6 +743,38 @@ TEST_F(Transfer, TimeLimitIsRequestsOwnElseItsManagersDefault)
     EXPECT_EQ(payload, readFile(target("long.bin")));
 }
 
+// Each phase limit ends its phase well before the overall 30 s.
+TEST_F(Transfer, PhaseLimitsEndASlowConnectAndAStallEarly)
+{
+    const auto endsEarly = [](const std::function<void(std::error_code&)>& transfer) {
+        std::error_code ec;
+        const auto start = std::chrono::steady_clock::now();
+        transfer(ec);
+        return ec == curlError(CURLE_OPERATION_TIMEDOUT) && std::chrono::steady_clock::now() - start < 15s;
+    };
+    tandrel::NetworkLimits limits;
+    limits.phases.connectSeconds = 1;
+    request->setLimits(limits);
+    const testing_support::Gateway silent(root->path(), "silent");
+    EXPECT_TRUE(endsEarly([&](std::error_code& ec) { request->get(ec, Url(silent.url("/hello.txt"))); }));
+
+    limits.phases = {};
+    limits.phases.stallSeconds = 1;
+    request->setLimits(limits);
+    EXPECT_TRUE(endsEarly([&](std::error_code& ec) { request->get(ec, url("/stall?after=0")); }));
+    EXPECT_TRUE(endsEarly(
+        [&](std::error_code& ec) { request->download(ec, url("/stall?after=0"), target("stalled").string()); }));
+    // Slow but never still: not a stall.
+    std::error_code ec;
+    request->get(ec, url("/drip?chunks=4&size=10&interval_ms=400"));
+    EXPECT_EQ(ok, ec);
+
+    limits.phases.stallSeconds = -1;
+    request->setLimits(limits);
+    EXPECT_EQ(nullptr, request->get(ec, url("/hello.txt")));
+    EXPECT_EQ(curlError(CURLE_BAD_FUNCTION_ARGUMENT), ec);
+}
+
 TEST_F(Transfer, StreamedBodyGoesToTheCallerPieceByPiece)
 {
     std::string got;

@@ -109,7 +109,8 @@ int NetworkRequestPrivate::checkedTimeout() const
     // libcurl would take a negative limit as 49 days: a transfer without a
     // limit that a silent server keeps forever.
     const int limit = effectiveTimeout();
-    if (limit < 0)
+    const PhaseLimits& phases = transferLimits.phases;
+    if (limit < 0 || phases.connectSeconds < 0 || phases.stallSeconds < 0)
         throw std::error_code(CURLE_BAD_FUNCTION_ARGUMENT, curl_category());
     return limit;
 }
@@ -224,8 +225,8 @@ void NetworkRequestPrivate::followRedirectsItself(CURL* handle, NetworkReplyPriv
         std::lock_guard<std::mutex> lock(headerListMutex);
         lines = listedLines(multipart);
     }
-    reply.setRedirectFollower(
-        std::make_unique<RedirectFollower>(transferLimits.maxRedirects, method, std::move(lines)));
+    reply.setRedirectFollower(std::make_unique<RedirectFollower>(transferLimits.maxRedirects, method, std::move(lines),
+                                                                 std::chrono::milliseconds(connectLimitMs())));
 }
 
 std::shared_ptr<NetworkReply> NetworkRequestPrivate::download(const ProgressCallback& progress,
@@ -326,8 +327,14 @@ void NetworkRequestPrivate::setupCommon(CURL* handle, const std::string& url, Ne
     if (asynchronousResolver)
         curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     setupSecurity(handle);
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, limitMs);
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, std::min(limitMs, connectLimitMs()));
     curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, limitMs);
+    if (const PhaseLimits& phases = transferLimits.phases; phases.stallSeconds > 0) {
+        constexpr auto fastest = static_cast<std::uint64_t>(std::numeric_limits<long>::max());
+        curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT,
+                         static_cast<long>(std::clamp<std::uint64_t>(phases.stallBytesPerSecond, 1, fastest)));
+        curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(phases.stallSeconds));
+    }
     const bool cookies = (cookieOptions.enableSendCookies || cookieOptions.enableRecvCookies) && cookieFileUsable();
     if (cookies && cookieOptions.enableSendCookies)
         curl_easy_setopt(handle, CURLOPT_COOKIEFILE, cookieFileName);
@@ -354,6 +361,12 @@ void NetworkRequestPrivate::setupCommon(CURL* handle, const std::string& url, Ne
         curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, bound);
         reply->setMaxBodySize(transferLimits.maxBodySize);
     }
+}
+
+long NetworkRequestPrivate::connectLimitMs() const
+{
+    const int connect = transferLimits.phases.connectSeconds;
+    return connect > 0 ? NetworkReplyPrivate::limitMilliseconds(connect) : std::numeric_limits<long>::max();
 }
 
 void NetworkRequestPrivate::setupSecurity(CURL* handle) const

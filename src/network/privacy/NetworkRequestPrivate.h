@@ -96,6 +96,8 @@ private:
     // follows any: one with a body or a method of its own.
     void followRedirectsItself(CURL* handle, NetworkReplyPrivate& reply, const char* method, bool multipart);
     void setupSecurity(CURL* handle) const;
+    // The connect phase's own limit; LONG_MAX without one.
+    long connectLimitMs() const;
     // The options after the sinks, shared by both kinds of transfer.
     void setupCommon(CURL* handle, const std::string& url, NetworkReplyPrivate* reply, bool download);
     // The request's header lines as CURLOPT_HTTPHEADER, the list kept by
@@ -105,7 +107,7 @@ private:
     // form Content-Type. Under headerListMutex.
     std::vector<std::string> listedLines(bool multipart) const;
     int effectiveTimeout() const;
-    // The effective time limit, refused (thrown) when negative.
+    // The effective time limit, refused (thrown) when it or a phase limit is negative.
     int checkedTimeout() const;
     void handIn(const std::shared_ptr<NetworkReply>& reply);
 

@@ -54,10 +54,12 @@ std::shared_ptr<curl_slist> makeHeaderList(const std::vector<std::string>& lines
     return list != nullptr ? std::shared_ptr<curl_slist>(list, curl_slist_free_all) : nullptr;
 }
 
-RedirectFollower::RedirectFollower(int hops, std::string method, std::vector<std::string> lines)
+RedirectFollower::RedirectFollower(int hops, std::string method, std::vector<std::string> lines,
+                                   std::chrono::milliseconds connectLimit)
     : hopsLeft(hops)
     , method(std::move(method))
     , lines(std::move(lines))
+    , connectLimit(connectLimit)
 {
 }
 
@@ -89,11 +91,13 @@ bool RedirectFollower::next(CURL* handle, CURLcode& result, std::chrono::millise
     if (code == 303 || ((code == 301 || code == 302) && method == "POST"))
         becomeGet(handle);
     list = makeHeaderList(linesFor(to));
-    const long ms = static_cast<long>(std::min<std::chrono::milliseconds::rep>(left.count(), LONG_MAX));
+    const auto ms = [](std::chrono::milliseconds span) {
+        return static_cast<long>(std::min<std::chrono::milliseconds::rep>(span.count(), LONG_MAX));
+    };
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, list.get());
     curl_easy_setopt(handle, CURLOPT_URL, target.c_str());
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, ms);
-    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, ms);
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, ms(std::min(left, connectLimit)));
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, ms(left));
     return true;
 }
 

@@ -23,8 +23,10 @@ class RedirectFollower
 {
 public:
     // hops: the most to follow; method: "POST" or the custom method; lines:
-    // the header lines the first request sends.
-    RedirectFollower(int hops, std::string method, std::vector<std::string> lines);
+    // the header lines the first request sends; connectLimit: the longest a
+    // connection may take, within the time left.
+    RedirectFollower(int hops, std::string method, std::vector<std::string> lines,
+                     std::chrono::milliseconds connectLimit);
 
     // After a response libcurl completed with result on handle: whether the
     // handle is now set up for the next request, given the time left. If
@@ -56,6 +58,7 @@ private:
     // Whether a redirect made the request a GET, which has no content.
     bool madeGet = false;
     std::vector<std::string> lines;
+    std::chrono::milliseconds connectLimit;
     // The first request's, read at the first redirect.
     std::unique_ptr<Origin> first;
 };
