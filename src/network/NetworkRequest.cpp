@@ -74,6 +74,16 @@ NetworkRequest::NetworkRequest(std::shared_ptr<NetworkManager> manager)
 
 NetworkRequest::~NetworkRequest() = default;
 
+void NetworkRequest::setCompression(bool accept)
+{
+    d->setCompression(accept);
+}
+
+bool NetworkRequest::compression() const
+{
+    return d->compression();
+}
+
 void NetworkRequest::setTimeout(int seconds)
 {
     d->setTimeout(seconds);

@@ -66,6 +66,13 @@ public:
     void setSecurity(const NetworkSecurity& security);
     NetworkSecurity security() const;
 
+    // Whether transfers started afterwards ask for compressed bodies
+    // (Accept-Encoding with every coding this libcurl decodes) and decode
+    // them; off by default, when no Accept-Encoding goes out. The body
+    // bound of setLimits counts decoded bytes.
+    void setCompression(bool accept);
+    bool compression() const;
+
     // Called on the worker thread with (bytes sent, total to send) while a
     // transfer with a body (post, put, patch, deleteResource with a body)
     // started afterwards sends it, only while the total is known.

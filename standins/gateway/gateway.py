@@ -9,6 +9,7 @@ tested against them. Prints "port N" once it accepts connections.
 
 import argparse
 import base64
+import gzip
 import hashlib
 import http.server
 import os
@@ -94,7 +95,7 @@ class BadRequest(Exception):
 
 ROUTES = {path: "route_" + path[1:].replace("-", "_") for path in (
     "/redirect", "/nolength", "/empty", "/drip", "/stall", "/reset", "/close-early",
-    "/big", "/echo", "/set-cookie", "/big-header", "/overflow")}
+    "/big", "/echo", "/set-cookie", "/big-header", "/overflow", "/gzip")}
 
 
 class DropBody:
@@ -338,6 +339,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
         size = self.number(query, "size")
         self.start(size)
         self.send_pieces(pattern(size))
+
+    def route_gzip(self, url, query):
+        """size bytes of the pattern, gzip-compressed for a client that accepts it."""
+        body = b"".join(pattern(self.number(query, "size")))
+        if "gzip" not in self.headers.get("Accept-Encoding", ""):
+            return self.reply(200, body)
+        self.reply(200, gzip.compress(body, 9), [("Content-Encoding", "gzip")])
 
     def route_set_cookie(self, url, query):
         if "=" not in url.query:

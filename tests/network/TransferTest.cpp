@@ -664,6 +664,20 @@ TEST_F(CookieTransfer, CookieFileThatIsNoRegularFileIsLeftAlone)
 }
 #endif
 
+TEST_F(Transfer, CompressedBodiesOnlyWhenAskedAndDecoded)
+{
+    std::error_code ec;
+    EXPECT_TRUE(Echo(request->get(ec, url("/echo"))->body()).linesNamed({"accept-encoding"}).empty());
+    request->setCompression(true);
+    EXPECT_TRUE(request->compression());
+    const auto accepted = Echo(request->get(ec, url("/echo"))->body()).linesNamed({"accept-encoding"});
+    ASSERT_EQ(1u, accepted.size());
+    EXPECT_NE(std::string::npos, accepted[0].find("gzip")) << accepted[0];
+    const auto reply = request->get(ec, url("/gzip?size=70000"));
+    EXPECT_EQ("gzip", reply->header("Content-Encoding"));
+    EXPECT_EQ(request->get(ec, url("/big?size=70000"))->body(), reply->body());
+}
+
 TEST_F(Transfer, BodyPastItsBoundEndsWithFileSizeExceeded)
 {
     tandrel::NetworkLimits limits;
@@ -675,6 +689,7 @@ TEST_F(Transfer, BodyPastItsBoundEndsWithFileSizeExceeded)
         bool toFile;
         std::error_code ec;
         std::uintmax_t kept;
+        bool compressed = false;
     };
     const std::error_code exceeded = curlError(CURLE_FILESIZE_EXCEEDED);
     const std::vector<Case> cases = {
@@ -683,9 +698,14 @@ TEST_F(Transfer, BodyPastItsBoundEndsWithFileSizeExceeded)
         {"/big?size=100001", false, exceeded, 0},
         {"/nolength?size=1000000", true, exceeded, 100000}, // cut at the bound
         {"/nolength?size=1000000", false, exceeded, 100000},
+        // Compressed, the bound counts decoded bytes: a bomb stops at it.
+        {"/gzip?size=100000", false, ok, 100000, true},
+        {"/gzip?size=20000000", false, exceeded, 100000, true},
+        {"/gzip?size=20000000", true, exceeded, 100000, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path + (c.toFile ? " to a file" : " in memory"));
+        request->setCompression(c.compressed);
         std::error_code ec;
         std::uintmax_t kept = 0;
         if (c.toFile) {

@@ -353,14 +353,20 @@ void NetworkRequestPrivate::setupCommon(CURL* handle, const std::string& url, Ne
         curl_easy_setopt(handle, CURLOPT_MAXREDIRS, static_cast<long>(transferLimits.maxRedirects));
         curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     }
-    if (transferLimits.maxBodySize > 0) {
+    // "": every coding this libcurl decodes.
+    if (compressed)
+        curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, "");
+    if (transferLimits.maxBodySize > 0 && !compressed) {
         // libcurl refuses a larger announced length before the body; the
         // reply's sinks hold the bound when no length is announced.
         constexpr auto largest = static_cast<std::uint64_t>(std::numeric_limits<curl_off_t>::max());
         const auto bound = static_cast<curl_off_t>(std::min(transferLimits.maxBodySize, largest));
         curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, bound);
-        reply->setMaxBodySize(transferLimits.maxBodySize);
     }
+    // Compressed, the announced length is the coded one: only the sinks,
+    // which see decoded bytes, hold the bound.
+    if (transferLimits.maxBodySize > 0)
+        reply->setMaxBodySize(transferLimits.maxBodySize);
 }
 
 long NetworkRequestPrivate::connectLimitMs() const

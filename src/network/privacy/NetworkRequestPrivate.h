@@ -51,6 +51,8 @@ public:
     void setSecurity(const NetworkSecurity& security) { transportSecurity = security; }
     NetworkSecurity security() const { return transportSecurity; }
     void setUploadProgress(const ProgressCallback& progress) { uploadProgress = progress; }
+    void setCompression(bool accept) { compressed = accept; }
+    bool compression() const { return compressed; }
     std::string toString() const;
 
     std::shared_ptr<NetworkReply> get(const CompletionCallback& done, const Url& url);
@@ -119,6 +121,7 @@ private:
     NetworkLimits transferLimits;
     NetworkSecurity transportSecurity;
     ProgressCallback uploadProgress;
+    bool compressed = false;
     // The header list last made, shared by the replies set up with it: made
     // again only when the headers (or the kind of body) change. Transfers
     // may be started from several threads at once.
