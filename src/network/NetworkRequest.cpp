@@ -74,6 +74,16 @@ NetworkRequest::NetworkRequest(std::shared_ptr<NetworkManager> manager)
 
 NetworkRequest::~NetworkRequest() = default;
 
+void NetworkRequest::setAuthentication(const NetworkAuth& auth)
+{
+    d->setAuthentication(auth);
+}
+
+NetworkAuth NetworkRequest::authentication() const
+{
+    return d->getAuthentication();
+}
+
 void NetworkRequest::setCompression(bool accept)
 {
     d->setCompression(accept);

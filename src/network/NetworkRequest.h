@@ -3,6 +3,7 @@
 #include "network/Callbacks.h"
 #include "network/FormFields.h"
 #include "network/MultipartForm.h"
+#include "network/NetworkAuth.h"
 #include "network/NetworkHeaders.h"
 #include "network/NetworkLimits.h"
 #include "network/NetworkOptions.h"
@@ -65,6 +66,11 @@ public:
     // default. Not part of the request's dump.
     void setSecurity(const NetworkSecurity& security);
     NetworkSecurity security() const;
+
+    // The credentials of this request's transfers; none by default. Not
+    // part of the request's dump, and never in a dump at all.
+    void setAuthentication(const NetworkAuth& auth);
+    NetworkAuth authentication() const;
 
     // Whether transfers started afterwards ask for compressed bodies
     // (Accept-Encoding with every coding this libcurl decodes) and decode

@@ -13,6 +13,7 @@ import gzip
 import hashlib
 import http.server
 import os
+import re
 import select
 import socket
 import socketserver
@@ -95,7 +96,8 @@ class BadRequest(Exception):
 
 ROUTES = {path: "route_" + path[1:].replace("-", "_") for path in (
     "/redirect", "/nolength", "/empty", "/drip", "/stall", "/reset", "/close-early",
-    "/big", "/echo", "/set-cookie", "/big-header", "/overflow", "/gzip")}
+    "/big", "/echo", "/set-cookie", "/big-header", "/overflow", "/gzip", "/basic-auth", "/bearer-auth",
+    "/digest-auth")}
 
 
 class DropBody:
@@ -346,6 +348,35 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if "gzip" not in self.headers.get("Accept-Encoding", ""):
             return self.reply(200, body)
         self.reply(200, gzip.compress(body, 9), [("Content-Encoding", "gzip")])
+
+    def route_basic_auth(self, url, query):
+        """200 for ?user=&password= sent with Basic, else 401 asking for Basic."""
+        expected = base64.b64encode(("%s:%s" % (query.get("user", ""), query.get("password", ""))).encode())
+        if self.headers.get("Authorization", "") == "Basic " + expected.decode():
+            return self.reply(200, b"authorized\n")
+        self.reply(401, b"unauthorized\n", [("WWW-Authenticate", 'Basic realm="tandrel"')])
+
+    def route_bearer_auth(self, url, query):
+        if self.headers.get("Authorization", "") == "Bearer " + query.get("token", ""):
+            return self.reply(200, b"authorized\n")
+        self.reply(401, b"unauthorized\n", [("WWW-Authenticate", 'Bearer realm="tandrel"')])
+
+    def route_digest_auth(self, url, query):
+        """Digest (MD5, qop auth) for ?user=&password=, as RFC 7616 has it."""
+        realm, nonce = "tandrel", "5ccc069c403ebaf9f0171e9517f40e41"
+        md5 = lambda text: hashlib.md5(text.encode()).hexdigest()
+        header = self.headers.get("Authorization", "")
+        if header.startswith("Digest "):
+            fields = {m[0]: m[1] or m[2] for m in re.findall(r'(\w+)=(?:"([^"]*)"|([^,\s]*))', header[7:])}
+            ha1 = md5("%s:%s:%s" % (query.get("user", ""), realm, query.get("password", "")))
+            ha2 = md5("%s:%s" % (self.command, fields.get("uri", "")))
+            response = md5(":".join([ha1, fields.get("nonce", ""), fields.get("nc", ""),
+                                     fields.get("cnonce", ""), fields.get("qop", ""), ha2]))
+            if fields.get("username") == query.get("user") and fields.get("response") == response:
+                return self.reply(200, b"authorized\n")
+        self.reply(401, b"unauthorized\n", [("WWW-Authenticate",
+                                             'Digest realm="%s", nonce="%s", qop="auth", algorithm=MD5'
+                                             % (realm, nonce))])
 
     def route_set_cookie(self, url, query):
         if "=" not in url.query:

@@ -664,6 +664,53 @@ TEST_F(CookieTransfer, CookieFileThatIsNoRegularFileIsLeftAlone)
 }
 #endif
 
+TEST_F(Transfer, AuthenticationSendsCredentialsOnlyToTheFirstOriginAndNeverDumpsThem)
+{
+    using Scheme = tandrel::NetworkAuth::Scheme;
+    struct Case
+    {
+        Scheme scheme;
+        const char* secret;
+        const char* path;
+        int status;
+    };
+    const Case cases[] = {
+        {Scheme::none, "", "/basic-auth?user=alice&password=pw", 401},
+        {Scheme::basic, "pw", "/basic-auth?user=alice&password=pw", 200},
+        {Scheme::basic, "wrong", "/basic-auth?user=alice&password=pw", 401},
+        {Scheme::digest, "pw", "/digest-auth?user=alice&password=pw", 200},
+        {Scheme::digest, "pw", "/basic-auth?user=alice&password=pw", 401}, // no scheme in common
+        {Scheme::bearer, "t0k", "/bearer-auth?token=t0k", 200},
+    };
+    for (const Case& c : cases) {
+        tandrel::NetworkAuth auth;
+        auth.scheme = c.scheme;
+        auth.user = "alice";
+        (c.scheme == Scheme::bearer ? auth.token : auth.password) = c.secret;
+        request->setAuthentication(auth);
+        std::error_code ec;
+        EXPECT_EQ(c.status, request->get(ec, url(c.path))->statusCode()) << c.path << " " << c.secret;
+        EXPECT_EQ(ok, ec);
+        const std::string dumps = request->toString() + request->authentication().toString();
+        EXPECT_TRUE(*c.secret == '\0' || dumps.find(c.secret) == std::string::npos) << dumps;
+    }
+    EXPECT_EQ("NetworkAuth:\nscheme:bearer\nuser:alice\n", request->authentication().toString());
+
+    // Followed, by libcurl (get) or the client (put), only to the same origin.
+    tandrel::NetworkLimits limits;
+    limits.maxRedirects = 1;
+    request->setLimits(limits);
+    const std::string elsewhere = "https://localhost:" + std::to_string(gateway->port()) + "/echo";
+    for (const bool sameOrigin : {true, false}) {
+        const Url to = url("/redirect?code=307&to=" + (sameOrigin ? std::string("/echo") : elsewhere));
+        std::error_code ec;
+        const auto got = Echo(request->get(ec, to)->body()).linesNamed({"authorization"});
+        const auto put = Echo(request->put(ec, to, "x")->body()).linesNamed({"authorization"});
+        EXPECT_EQ(sameOrigin ? 1u : 0u, got.size());
+        EXPECT_EQ(sameOrigin ? 1u : 0u, put.size());
+    }
+}
+
 TEST_F(Transfer, CompressedBodiesOnlyWhenAskedAndDecoded)
 {
     std::error_code ec;

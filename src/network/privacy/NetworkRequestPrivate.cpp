@@ -3,6 +3,7 @@
 #include "network/CurlCategory.h"
 #include "network/NetworkManager.h"
 #include "network/NetworkReply.h"
+#include "network/privacy/Authentication.h"
 #include "network/privacy/NetworkManagerPrivate.h"
 #include "network/privacy/NetworkReplyPrivate.h"
 #include "network/privacy/RedirectFollower.h"
@@ -226,7 +227,8 @@ void NetworkRequestPrivate::followRedirectsItself(CURL* handle, NetworkReplyPriv
         lines = listedLines(multipart);
     }
     reply.setRedirectFollower(std::make_unique<RedirectFollower>(transferLimits.maxRedirects, method, std::move(lines),
-                                                                 std::chrono::milliseconds(connectLimitMs())));
+                                                                 std::chrono::milliseconds(connectLimitMs()),
+                                                                 authentication));
 }
 
 std::shared_ptr<NetworkReply> NetworkRequestPrivate::download(const ProgressCallback& progress,
@@ -327,6 +329,8 @@ void NetworkRequestPrivate::setupCommon(CURL* handle, const std::string& url, Ne
     if (asynchronousResolver)
         curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     setupSecurity(handle);
+    if (authentication.scheme != NetworkAuth::Scheme::none)
+        installAuthentication(handle, authentication);
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, std::min(limitMs, connectLimitMs()));
     curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, limitMs);
     if (const PhaseLimits& phases = transferLimits.phases; phases.stallSeconds > 0) {

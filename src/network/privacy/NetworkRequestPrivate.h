@@ -2,6 +2,7 @@
 
 #include "network/Callbacks.h"
 #include "network/MultipartForm.h"
+#include "network/NetworkAuth.h"
 #include "network/NetworkHeaders.h"
 #include "network/NetworkLimits.h"
 #include "network/NetworkOptions.h"
@@ -51,6 +52,8 @@ public:
     void setSecurity(const NetworkSecurity& security) { transportSecurity = security; }
     NetworkSecurity security() const { return transportSecurity; }
     void setUploadProgress(const ProgressCallback& progress) { uploadProgress = progress; }
+    void setAuthentication(const NetworkAuth& auth) { authentication = auth; }
+    NetworkAuth getAuthentication() const { return authentication; }
     void setCompression(bool accept) { compressed = accept; }
     bool compression() const { return compressed; }
     std::string toString() const;
@@ -122,6 +125,7 @@ private:
     NetworkSecurity transportSecurity;
     ProgressCallback uploadProgress;
     bool compressed = false;
+    NetworkAuth authentication;
     // The header list last made, shared by the replies set up with it: made
     // again only when the headers (or the kind of body) change. Transfers
     // may be started from several threads at once.

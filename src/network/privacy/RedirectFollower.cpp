@@ -1,5 +1,7 @@
 #include "network/privacy/RedirectFollower.h"
 
+#include "network/privacy/Authentication.h"
+
 #include <algorithm>
 #include <cctype>
 #include <climits>
@@ -55,11 +57,12 @@ std::shared_ptr<curl_slist> makeHeaderList(const std::vector<std::string>& lines
 }
 
 RedirectFollower::RedirectFollower(int hops, std::string method, std::vector<std::string> lines,
-                                   std::chrono::milliseconds connectLimit)
+                                   std::chrono::milliseconds connectLimit, NetworkAuth auth)
     : hopsLeft(hops)
     , method(std::move(method))
     , lines(std::move(lines))
     , connectLimit(connectLimit)
+    , auth(std::move(auth))
 {
 }
 
@@ -91,6 +94,8 @@ bool RedirectFollower::next(CURL* handle, CURLcode& result, std::chrono::millise
     if (code == 303 || ((code == 301 || code == 302) && method == "POST"))
         becomeGet(handle);
     list = makeHeaderList(linesFor(to));
+    if (auth.scheme != NetworkAuth::Scheme::none)
+        installAuthentication(handle, to == *first ? auth : NetworkAuth());
     const auto ms = [](std::chrono::milliseconds span) {
         return static_cast<long>(std::min<std::chrono::milliseconds::rep>(span.count(), LONG_MAX));
     };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "network/NetworkAuth.h"
+
 #include <curl/curl.h>
 
 #include <chrono>
@@ -18,15 +20,17 @@ std::shared_ptr<curl_slist> makeHeaderList(const std::vector<std::string>& lines
 // POST into a GET and keep any other method with its body; 303 turns every
 // method into a GET; 307 and 308 keep both. A GET made so sends no body and
 // no Content-Type or Content-Length line; a request to another origin than
-// the first sends no Authorization or Cookie line of the caller's.
+// the first sends no Authorization or Cookie line of the caller's, nor the
+// request's credentials.
 class RedirectFollower
 {
 public:
     // hops: the most to follow; method: "POST" or the custom method; lines:
     // the header lines the first request sends; connectLimit: the longest a
-    // connection may take, within the time left.
+    // connection may take, within the time left; auth: the credentials, sent
+    // only to the first request's origin.
     RedirectFollower(int hops, std::string method, std::vector<std::string> lines,
-                     std::chrono::milliseconds connectLimit);
+                     std::chrono::milliseconds connectLimit, NetworkAuth auth);
 
     // After a response libcurl completed with result on handle: whether the
     // handle is now set up for the next request, given the time left. If
@@ -59,6 +63,7 @@ private:
     bool madeGet = false;
     std::vector<std::string> lines;
     std::chrono::milliseconds connectLimit;
+    NetworkAuth auth;
     // The first request's, read at the first redirect.
     std::unique_ptr<Origin> first;
 };
