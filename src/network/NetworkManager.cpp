@@ -39,6 +39,16 @@ int NetworkManager::timeout() const
     return d->timeout();
 }
 
+void NetworkManager::setTrace(const NetworkTrace& trace)
+{
+    d->setTrace(trace);
+}
+
+NetworkTrace NetworkManager::trace() const
+{
+    return d->trace();
+}
+
 void NetworkManager::setConnectionLimits(const ConnectionLimits& limits)
 {
     d->setConnectionLimits(limits);

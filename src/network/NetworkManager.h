@@ -1,6 +1,7 @@
 #pragma once
 
 #include "network/ConnectionLimits.h"
+#include "network/NetworkTrace.h"
 
 #include <memory>
 #include <system_error>
@@ -38,6 +39,10 @@ public:
     // under it fail to start (CURLE_BAD_FUNCTION_ARGUMENT).
     void setTimeout(int seconds);
     int timeout() const;
+
+    // The trace of transfers whose request has none; none by default.
+    void setTrace(const NetworkTrace& trace);
+    NetworkTrace trace() const;
 
     // Caps on this manager's connections; none by default. They apply from
     // the worker's next pass on, to the transfers still to connect.

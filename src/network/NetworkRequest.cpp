@@ -84,6 +84,16 @@ NetworkAuth NetworkRequest::authentication() const
     return d->getAuthentication();
 }
 
+void NetworkRequest::setTrace(const NetworkTrace& trace)
+{
+    d->setTrace(trace);
+}
+
+NetworkTrace NetworkRequest::trace() const
+{
+    return d->trace();
+}
+
 void NetworkRequest::setCompression(bool accept)
 {
     d->setCompression(accept);

@@ -8,6 +8,7 @@
 #include "network/NetworkLimits.h"
 #include "network/NetworkOptions.h"
 #include "network/NetworkSecurity.h"
+#include "network/NetworkTrace.h"
 #include "network/Url.h"
 
 #include <cstdio>
@@ -71,6 +72,11 @@ public:
     // part of the request's dump, and never in a dump at all.
     void setAuthentication(const NetworkAuth& auth);
     NetworkAuth authentication() const;
+
+    // The trace of transfers started afterwards; without a callback, the
+    // manager's applies. None by default.
+    void setTrace(const NetworkTrace& trace);
+    NetworkTrace trace() const;
 
     // Whether transfers started afterwards ask for compressed bodies
     // (Accept-Encoding with every coding this libcurl decodes) and decode

@@ -23,7 +23,9 @@
 #include <functional>
 #include <future>
 #include <limits>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -709,6 +711,42 @@ TEST_F(Transfer, AuthenticationSendsCredentialsOnlyToTheFirstOriginAndNeverDumps
         EXPECT_EQ(sameOrigin ? 1u : 0u, got.size());
         EXPECT_EQ(sameOrigin ? 1u : 0u, put.size());
     }
+}
+
+TEST_F(Transfer, TraceShowsTheTransferWithCredentialsRedacted)
+{
+    std::map<tandrel::TraceKind, std::string> seen;
+    std::mutex seenMutex;
+    const tandrel::TraceCallback record = [&](tandrel::TraceKind kind, const std::string& data) {
+        std::lock_guard<std::mutex> lock(seenMutex);
+        seen[kind] += data;
+    };
+    tandrel::NetworkAuth auth;
+    auth.scheme = tandrel::NetworkAuth::Scheme::basic;
+    auth.user = "alice";
+    auth.password = "s3cret";
+    request->setAuthentication(auth);
+    request->headers().setHeader("Cookie", "session=c00kie");
+    request->headers().setHeader("Proxy-Authorization", "Basic pr0xy");
+    manager->setTrace({record, false}); // the manager's, for a request without its own
+    std::error_code ec;
+    request->get(ec, url("/hello.txt"));
+    ASSERT_EQ(ok, ec);
+    std::string all;
+    for (const auto& [kind, data] : seen)
+        all += data;
+    for (const char* secret : {"s3cret", "YWxpY2U6czNjcmV0", "c00kie", "pr0xy"})
+        EXPECT_EQ(std::string::npos, all.find(secret)) << secret << " in " << all;
+    EXPECT_NE(std::string::npos, seen[tandrel::TraceKind::headerOut].find("GET /hello.txt HTTP/1.1\r\n"));
+    EXPECT_NE(std::string::npos, seen[tandrel::TraceKind::headerOut].find("Authorization: [redacted]\r\n"));
+    EXPECT_NE(std::string::npos, seen[tandrel::TraceKind::headerIn].find("HTTP/1.1 200"));
+    EXPECT_FALSE(seen[tandrel::TraceKind::text].empty());
+    EXPECT_EQ(0u, seen.count(tandrel::TraceKind::dataIn)) << "bodies only when asked";
+
+    seen.clear();
+    request->setTrace({record, true});
+    request->get(ec, url("/hello.txt"));
+    EXPECT_EQ(hello, seen[tandrel::TraceKind::dataIn]);
 }
 
 TEST_F(Transfer, CompressedBodiesOnlyWhenAskedAndDecoded)

@@ -179,6 +179,21 @@ void NetworkManagerPrivate::setConnectionLimits(const ConnectionLimits& connecti
     wake();
 }
 
+void NetworkManagerPrivate::setTrace(const NetworkTrace& trace)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    defaultTrace = trace;
+    traced = static_cast<bool>(trace.callback);
+}
+
+NetworkTrace NetworkManagerPrivate::trace() const
+{
+    if (!traced)
+        return {};
+    std::lock_guard<std::mutex> lock(mutex);
+    return defaultTrace;
+}
+
 ConnectionLimits NetworkManagerPrivate::connectionLimits() const
 {
     std::lock_guard<std::mutex> lock(mutex);

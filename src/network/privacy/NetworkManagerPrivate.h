@@ -1,6 +1,7 @@
 #pragma once
 
 #include "network/ConnectionLimits.h"
+#include "network/NetworkTrace.h"
 
 #include <curl/curl.h>
 
@@ -62,6 +63,9 @@ public:
     int timeout() const { return timeoutSeconds; }
     // 0 is ignored.
     void setTimeout(int seconds);
+    // The default trace; a request reads it as a transfer starts.
+    void setTrace(const NetworkTrace& trace);
+    NetworkTrace trace() const;
     // Stored here; the worker hands them to the multi handle (only it may).
     void setConnectionLimits(const ConnectionLimits& limits);
     ConnectionLimits connectionLimits() const;
@@ -99,6 +103,10 @@ private:
     std::vector<CURL*> attaching;
     std::deque<std::shared_ptr<NetworkReply>> abortedReplies;
     ConnectionLimits limits;
+    NetworkTrace defaultTrace;
+    // Whether defaultTrace has a callback: a transfer without one of its own
+    // then takes no lock to learn there is none.
+    std::atomic<bool> traced{false};
     bool limitsChanged = false;
     // When the worker next looks for transfers past their deadline.
     std::chrono::steady_clock::time_point nextDeadlineCheck;

@@ -305,4 +305,51 @@ int NetworkReplyPrivate::uploadSink(void* userdata, curl_off_t, curl_off_t, curl
     return 0;
 }
 
+namespace {
+
+// text with the value of every header line that carries credentials replaced.
+std::string redacted(const std::string& text)
+{
+    static const char* const secret[] = {"authorization", "proxy-authorization", "cookie"};
+    std::string out;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        std::string line = text.substr(start, end - start);
+        const std::size_t colon = line.find(':');
+        std::string name = line.substr(0, colon);
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (colon != std::string::npos && std::find(std::begin(secret), std::end(secret), name) != std::end(secret))
+            line = line.substr(0, colon) + ": [redacted]" + (line.back() == '\r' ? "\r" : "");
+        out += line;
+        if (end < text.size())
+            out += '\n';
+        start = end + 1;
+    }
+    return out;
+}
+
+} // namespace
+
+int NetworkReplyPrivate::traceSink(CURL*, curl_infotype type, char* data, size_t size, void* userdata)
+{
+    auto* reply = static_cast<NetworkReplyPrivate*>(userdata);
+    if (reply == nullptr || !reply->tracer.callback)
+        return 0;
+    const TraceKind kinds[] = {TraceKind::text,    TraceKind::headerIn, TraceKind::headerOut, TraceKind::dataIn,
+                               TraceKind::dataOut, TraceKind::tlsIn,    TraceKind::tlsOut};
+    if (type < CURLINFO_TEXT || type > CURLINFO_SSL_DATA_OUT)
+        return 0;
+    const TraceKind kind = kinds[type];
+    const bool body = type >= CURLINFO_DATA_IN;
+    if (body && !reply->tracer.bodies)
+        return 0;
+    try {
+        const std::string text(data, size);
+        reply->tracer.callback(kind, body ? text : redacted(text));
+    } catch (...) {
+    }
+    return 0;
+}
+
 } // namespace tandrel::privacy

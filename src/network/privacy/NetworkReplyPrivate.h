@@ -1,6 +1,7 @@
 #pragma once
 
 #include "network/Callbacks.h"
+#include "network/NetworkTrace.h"
 #include "network/privacy/BlockFile.h"
 #include "network/privacy/RedirectFollower.h"
 
@@ -66,6 +67,8 @@ public:
     // kept so far is dropped), to be attached again. If not, result is the
     // transfer's outcome (see RedirectFollower::next).
     bool followRedirect(CURLcode& result);
+    // Shows the transfer to trace.callback (see traceSink).
+    void setTrace(NetworkTrace trace) { tracer = std::move(trace); }
     // The most body bytes to keep (0: no bound); see NetworkLimits.
     void setMaxBodySize(std::uint64_t bytes) { maxBody = bytes; }
     // The transfer's outcome, given libcurl's: a body cut at its bound ends
@@ -111,6 +114,9 @@ public:
     static size_t chunkSink(char* data, size_t size, size_t count, void* userdata);
     static int progressSink(void* userdata, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow);
     static int uploadSink(void* userdata, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow);
+    // libcurl's debug function: hands what it shows to the trace, header
+    // values that hold credentials replaced, bodies only if asked.
+    static int traceSink(CURL* handle, curl_infotype type, char* data, size_t size, void* userdata);
 
 private:
     // What a resumed download does with the answer to its range.
@@ -130,6 +136,7 @@ private:
     ProgressCallback progress;
     ProgressCallback uploadProgress;
     ChunkCallback chunks;
+    NetworkTrace tracer;
     std::string content;
     std::string headerBytes;
     std::vector<std::pair<std::string, std::string>> finalHeaders;

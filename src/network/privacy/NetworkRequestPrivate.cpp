@@ -320,6 +320,12 @@ void NetworkRequestPrivate::setupCommon(CURL* handle, const std::string& url, Ne
     const long limitMs = NetworkReplyPrivate::limitMilliseconds(reply->timeoutSeconds());
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
     curl_easy_setopt(handle, CURLOPT_VERBOSE, 0L);
+    if (NetworkTrace trace = ownTrace.callback ? ownTrace : manager->d->trace(); trace.callback) {
+        reply->setTrace(std::move(trace));
+        curl_easy_setopt(handle, CURLOPT_DEBUGDATA, reply);
+        curl_easy_setopt(handle, CURLOPT_DEBUGFUNCTION, &NetworkReplyPrivate::traceSink);
+        curl_easy_setopt(handle, CURLOPT_VERBOSE, 1L);
+    }
     // No signals: libcurl's guard against SIGPIPE costs two sigaction calls
     // per transfer and call into libcurl, and is not needed, since libcurl
     // sends with MSG_NOSIGNAL (Windows has no SIGPIPE). Only a libcurl

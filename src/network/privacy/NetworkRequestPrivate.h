@@ -7,6 +7,7 @@
 #include "network/NetworkLimits.h"
 #include "network/NetworkOptions.h"
 #include "network/NetworkSecurity.h"
+#include "network/NetworkTrace.h"
 #include "network/Url.h"
 
 #include <curl/curl.h>
@@ -54,6 +55,8 @@ public:
     void setUploadProgress(const ProgressCallback& progress) { uploadProgress = progress; }
     void setAuthentication(const NetworkAuth& auth) { authentication = auth; }
     NetworkAuth getAuthentication() const { return authentication; }
+    void setTrace(const NetworkTrace& trace) { ownTrace = trace; }
+    NetworkTrace trace() const { return ownTrace; }
     void setCompression(bool accept) { compressed = accept; }
     bool compression() const { return compressed; }
     std::string toString() const;
@@ -125,6 +128,7 @@ private:
     NetworkSecurity transportSecurity;
     ProgressCallback uploadProgress;
     bool compressed = false;
+    NetworkTrace ownTrace;
     NetworkAuth authentication;
     // The header list last made, shared by the replies set up with it: made
     // again only when the headers (or the kind of body) change. Transfers
