@@ -60,6 +60,15 @@ std::shared_ptr<NetworkReply> waitFor(std::error_code& ec, Start start)
     }
 }
 
+// A transfer that start(request, done) starts on request when it is started.
+template <class Start>
+PendingTransfer later(std::shared_ptr<privacy::NetworkRequestPrivate> request, Start start)
+{
+    return PendingTransfer([request = std::move(request), start = std::move(start)](const CompletionCallback& done) {
+        return start(*request, done);
+    });
+}
+
 } // namespace
 
 std::shared_ptr<NetworkRequest> NetworkRequest::create(std::shared_ptr<NetworkManager> manager)
@@ -387,6 +396,137 @@ std::shared_ptr<NetworkReply> NetworkRequest::download(std::error_code& ec, cons
                                                        const Url& url, std::FILE* file)
 {
     return waitFor(ec, [&](const CompletionCallback& done) { return d->download(progress, done, url, file); });
+}
+
+PendingTransfer NetworkRequest::get(const Url& url)
+{
+    return later(d,
+                 [url](privacy::NetworkRequestPrivate& r, const CompletionCallback& done) { return r.get(done, url); });
+}
+
+PendingTransfer NetworkRequest::post(const Url& url, const std::string& body)
+{
+    return later(d, [url, body](privacy::NetworkRequestPrivate& r, const CompletionCallback& done) {
+        return r.post(done, url, body);
+    });
+}
+
+PendingTransfer NetworkRequest::post(const Url& url, const FormFields& fields)
+{
+    return later(d, [url, body = fields.join()](privacy::NetworkRequestPrivate& r, const CompletionCallback& done) {
+        return r.post(done, url, body);
+    });
+}
+
+PendingTransfer NetworkRequest::post(const Url& url, const std::shared_ptr<MultipartForm>& form)
+{
+    return later(d, [url, form](privacy::NetworkRequestPrivate& r, const CompletionCallback& done) {
+        return r.post(done, url, form);
+    });
+}
+
+PendingTransfer NetworkRequest::put(const Url& url, const std::string& body)
+{
+    return later(d, [url, body](privacy::NetworkRequestPrivate& r, const CompletionCallback& done) {
+        return r.send("PUT", done, url, body);
+    });
+}
+
+PendingTransfer NetworkRequest::put(const Url& url, const FormFields& fields)
+{
+    return later(d, [url, body = fields.join()](privacy::NetworkRequestPrivate& r, const CompletionCallback& done) {
+        return r.send("PUT", done, url, body);
+    });
+}
+
+PendingTransfer NetworkRequest::put(const Url& url, const std::shared_ptr<MultipartForm>& form)
+{
+    return later(d, [url, form](privacy::NetworkRequestPrivate& r, const CompletionCallback& done) {
+        return r.send("PUT", done, url, form);
+    });
+}
+
+PendingTransfer NetworkRequest::patch(const Url& url, const std::string& body)
+{
+    return later(d, [url, body](privacy::NetworkRequestPrivate& r, const CompletionCallback& done) {
+        return r.send("PATCH", done, url, body);
+    });
+}
+
+PendingTransfer NetworkRequest::patch(const Url& url, const FormFields& fields)
+{
+    return later(d, [url, body = fields.join()](privacy::NetworkRequestPrivate& r, const CompletionCallback& done) {
+        return r.send("PATCH", done, url, body);
+    });
+}
+
+PendingTransfer NetworkRequest::patch(const Url& url, const std::shared_ptr<MultipartForm>& form)
+{
+    return later(d, [url, form](privacy::NetworkRequestPrivate& r, const CompletionCallback& done) {
+        return r.send("PATCH", done, url, form);
+    });
+}
+
+PendingTransfer NetworkRequest::deleteResource(const Url& url)
+{
+    return later(d, [url](privacy::NetworkRequestPrivate& r, const CompletionCallback& done) {
+        return r.sendWithoutBody("DELETE", done, url);
+    });
+}
+
+PendingTransfer NetworkRequest::deleteResource(const Url& url, const std::string& body)
+{
+    return later(d, [url, body](privacy::NetworkRequestPrivate& r, const CompletionCallback& done) {
+        return r.send("DELETE", done, url, body);
+    });
+}
+
+PendingTransfer NetworkRequest::head(const Url& url)
+{
+    return later(
+        d, [url](privacy::NetworkRequestPrivate& r, const CompletionCallback& done) { return r.head(done, url); });
+}
+
+PendingTransfer NetworkRequest::send(const std::string& method, const Url& url)
+{
+    return later(d, [method, url](privacy::NetworkRequestPrivate& r, const CompletionCallback& done) {
+        return r.sendMethod(method, done, url, nullptr);
+    });
+}
+
+PendingTransfer NetworkRequest::send(const std::string& method, const Url& url, const std::string& body)
+{
+    return later(d, [method, url, body](privacy::NetworkRequestPrivate& r, const CompletionCallback& done) {
+        return r.sendMethod(method, done, url, &body);
+    });
+}
+
+PendingTransfer NetworkRequest::stream(const ChunkCallback& chunk, const Url& url)
+{
+    return later(d, [chunk, url](privacy::NetworkRequestPrivate& r, const CompletionCallback& done) {
+        return r.stream(chunk, done, url);
+    });
+}
+
+PendingTransfer NetworkRequest::download(const Url& url, const std::string& path)
+{
+    return later(d, [url, path](privacy::NetworkRequestPrivate& r, const CompletionCallback& done) {
+        return r.download(nullptr, done, url, path);
+    });
+}
+
+PendingTransfer NetworkRequest::download(const Url& url, std::FILE* file)
+{
+    return later(d, [url, file](privacy::NetworkRequestPrivate& r, const CompletionCallback& done) {
+        return r.download(nullptr, done, url, file);
+    });
+}
+
+PendingTransfer NetworkRequest::resume(const Url& url, const std::string& path)
+{
+    return later(d, [url, path](privacy::NetworkRequestPrivate& r, const CompletionCallback& done) {
+        return r.download(nullptr, done, url, path, true);
+    });
 }
 
 } // namespace tandrel

@@ -9,6 +9,7 @@
 #include "network/NetworkOptions.h"
 #include "network/NetworkSecurity.h"
 #include "network/NetworkTrace.h"
+#include "network/PendingTransfer.h"
 #include "network/Url.h"
 
 #include <cstdio>
@@ -201,6 +202,30 @@ public:
                                            const Url& url, std::FILE* file);
     std::shared_ptr<NetworkReply> download(std::error_code& ec, const ProgressCallback& progress, const Url& url,
                                            std::FILE* file);
+
+    // Every transfer above as a PendingTransfer, started later by future(),
+    // start(done) or co_await (network/Awaitable.h); the same set-up
+    // failures come from starting it. Without a progress callback: for one,
+    // use the asynchronous form.
+    PendingTransfer get(const Url& url);
+    PendingTransfer post(const Url& url, const std::string& body);
+    PendingTransfer post(const Url& url, const FormFields& fields);
+    PendingTransfer post(const Url& url, const std::shared_ptr<MultipartForm>& form);
+    PendingTransfer put(const Url& url, const std::string& body);
+    PendingTransfer put(const Url& url, const FormFields& fields);
+    PendingTransfer put(const Url& url, const std::shared_ptr<MultipartForm>& form);
+    PendingTransfer patch(const Url& url, const std::string& body);
+    PendingTransfer patch(const Url& url, const FormFields& fields);
+    PendingTransfer patch(const Url& url, const std::shared_ptr<MultipartForm>& form);
+    PendingTransfer deleteResource(const Url& url);
+    PendingTransfer deleteResource(const Url& url, const std::string& body);
+    PendingTransfer head(const Url& url);
+    PendingTransfer send(const std::string& method, const Url& url);
+    PendingTransfer send(const std::string& method, const Url& url, const std::string& body);
+    PendingTransfer stream(const ChunkCallback& chunk, const Url& url);
+    PendingTransfer download(const Url& url, const std::string& path);
+    PendingTransfer download(const Url& url, std::FILE* file);
+    PendingTransfer resume(const Url& url, const std::string& path);
 
 private:
     std::shared_ptr<privacy::NetworkRequestPrivate> d;

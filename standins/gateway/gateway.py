@@ -260,7 +260,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if url.path.startswith("/status/"):
             name, query = "route_status", {"code": url.path[len("/status/"):]}
         try:
-            if self.command not in ("GET", "HEAD") and name not in ("route_echo", "route_redirect"):
+            if self.command not in ("GET", "HEAD") and name not in ("route_echo", "route_redirect",
+                                                                      "route_set_cookie"):
                 self.close_connection = True  # the request body stays unread
                 return self.reply(405, b"method not allowed\n")
             getattr(self, name)(url, query)
@@ -381,6 +382,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def route_set_cookie(self, url, query):
         if "=" not in url.query:
             raise BadRequest()
+        self.read_body()  # a login's form, say
         self.reply(200, b"ok\n", [("Set-Cookie", url.query + "; Path=/")])
 
     def route_big_header(self, url, query):

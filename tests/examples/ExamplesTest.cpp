@@ -167,6 +167,21 @@ TEST_F(Examples, CookieSetByFirstAnswerGoesOutWithSecondRequestAndFileIsCleared)
     EXPECT_FALSE(fs::exists(cwd() / "Cookies.txt"));
 }
 
+#ifdef COROUTINE_CHAIN_PATH
+TEST_F(Examples, CoroutineChainLogsInFetchesAndPostsWithTheLoginsCookie)
+{
+    const Output output = run(COROUTINE_CHAIN_PATH, {url("/set-cookie?session=1"), url("/hello.txt"), url("/echo")});
+
+    EXPECT_EQ(0, output.exitCode) << output.err;
+    EXPECT_EQ(0u, output.out.rfind("login: status 200\nfetch: status 200\npost: status 200\nPOST /echo\n", 0))
+        << output.out;
+    EXPECT_NE(std::string::npos, output.out.find("\nCookie: session=1\n")) << output.out;
+    EXPECT_EQ(output.out.size() - hello.size() - 2, output.out.rfind("\n\n" + hello)) << output.out;
+    EXPECT_EQ(1, run(COROUTINE_CHAIN_PATH, {url("/hello.txt"), "not a url", url("/echo")}).exitCode);
+    EXPECT_FALSE(fs::exists(cwd() / "Cookies.txt"));
+}
+#endif
+
 TEST_F(Examples, WrongArgumentsGiveUsageAndFailuresGiveTheErrorCode)
 {
     for (const char* program : {BLOCKING_GET_PATH, PARALLEL_DOWNLOADS_PATH, FORM_POST_PATH, COOKIES_PATH}) {

@@ -39,6 +39,7 @@ using tandrel::FormFields;
 using tandrel::NetworkManager;
 using tandrel::NetworkReply;
 using tandrel::NetworkRequest;
+using tandrel::TransferResult;
 using tandrel::Url;
 using testing_support::readFile;
 
@@ -747,6 +748,28 @@ TEST_F(Transfer, TraceShowsTheTransferWithCredentialsRedacted)
     request->setTrace({record, true});
     request->get(ec, url("/hello.txt"));
     EXPECT_EQ(hello, seen[tandrel::TraceKind::dataIn]);
+}
+
+TEST_F(Transfer, FutureFormsEndWithTheCodeAndReplyOfTheTransfer)
+{
+    auto [ec, reply] = request->get(url("/hello.txt")).future().get();
+    EXPECT_EQ(ok, ec);
+    EXPECT_EQ(hello, reply->body());
+    const TransferResult put = request->put(url("/echo"), "body").future().get();
+    EXPECT_EQ("PUT /echo", Echo(put.reply->body()).requestLine);
+
+    tandrel::PendingTransfer stalled = request->get(url("/stall?after=0"));
+    EXPECT_EQ(nullptr, stalled.reply());
+    auto aborted = stalled.future();
+    manager->abortReply(stalled.reply());
+    const TransferResult cancelled = aborted.get();
+    EXPECT_EQ(curlError(CURLE_ABORTED_BY_CALLBACK), cancelled.ec);
+    EXPECT_EQ(stalled.reply(), cancelled.reply);
+    EXPECT_EQ(curlError(CURLE_BAD_FUNCTION_ARGUMENT), stalled.future().get().ec) << "started once only";
+
+    const TransferResult refused = request->send("", url("/echo")).future().get();
+    EXPECT_EQ(curlError(CURLE_BAD_FUNCTION_ARGUMENT), refused.ec);
+    EXPECT_EQ(nullptr, refused.reply);
 }
 
 TEST_F(Transfer, CompressedBodiesOnlyWhenAskedAndDecoded)
