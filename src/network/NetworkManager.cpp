@@ -39,6 +39,16 @@ int NetworkManager::timeout() const
     return d->timeout();
 }
 
+void NetworkManager::setProxy(const NetworkProxy& proxy)
+{
+    d->setProxy(proxy);
+}
+
+NetworkProxy NetworkManager::proxy() const
+{
+    return d->proxy();
+}
+
 void NetworkManager::setTrace(const NetworkTrace& trace)
 {
     d->setTrace(trace);

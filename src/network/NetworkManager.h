@@ -1,6 +1,7 @@
 #pragma once
 
 #include "network/ConnectionLimits.h"
+#include "network/NetworkProxy.h"
 #include "network/NetworkTrace.h"
 
 #include <memory>
@@ -39,6 +40,10 @@ public:
     // under it fail to start (CURLE_BAD_FUNCTION_ARGUMENT).
     void setTimeout(int seconds);
     int timeout() const;
+
+    // The proxy of transfers whose request sets none; none by default.
+    void setProxy(const NetworkProxy& proxy);
+    NetworkProxy proxy() const;
 
     // The trace of transfers whose request has none; none by default.
     void setTrace(const NetworkTrace& trace);

@@ -93,6 +93,16 @@ NetworkAuth NetworkRequest::authentication() const
     return d->getAuthentication();
 }
 
+void NetworkRequest::setProxy(const NetworkProxy& proxy)
+{
+    d->setProxy(proxy);
+}
+
+NetworkProxy NetworkRequest::proxy() const
+{
+    return d->proxy();
+}
+
 void NetworkRequest::setTrace(const NetworkTrace& trace)
 {
     d->setTrace(trace);

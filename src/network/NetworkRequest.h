@@ -7,6 +7,7 @@
 #include "network/NetworkHeaders.h"
 #include "network/NetworkLimits.h"
 #include "network/NetworkOptions.h"
+#include "network/NetworkProxy.h"
 #include "network/NetworkSecurity.h"
 #include "network/NetworkTrace.h"
 #include "network/PendingTransfer.h"
@@ -73,6 +74,12 @@ public:
     // part of the request's dump, and never in a dump at all.
     void setAuthentication(const NetworkAuth& auth);
     NetworkAuth authentication() const;
+
+    // The proxy of transfers started afterwards, this request's own once
+    // set (kind none: straight to the server), else its manager's. Not part
+    // of the request's dump.
+    void setProxy(const NetworkProxy& proxy);
+    NetworkProxy proxy() const;
 
     // The trace of transfers started afterwards; without a callback, the
     // manager's applies. None by default.

@@ -511,6 +511,143 @@ class Handler(http.server.BaseHTTPRequestHandler):
         return full
 
 
+class ProxyHandler(socketserver.BaseRequestHandler):
+    """A forward proxy to loopback targets: HTTP (absolute-form requests and
+    CONNECT, over TLS when the server is) or SOCKS5, with the credentials of
+    --proxy-user when given. Each request's target is appended to proxy.log
+    in the workdir, as the client named it."""
+
+    def handle(self):
+        self.request.settimeout(30)
+        if isinstance(self.request, ssl.SSLSocket):
+            self.request.do_handshake()
+        if self.server.proxy_kind == "socks5":
+            self.socks5()
+        else:
+            self.http()
+
+    def log_target(self, text):
+        with self.server.log_lock, open(os.path.join(self.server.workdir, "proxy.log"), "a") as log:
+            log.write(text + "\n")
+
+    def open_target(self, host, port):
+        if host not in ("127.0.0.1", "localhost"):  # loopback only
+            return None
+        try:
+            return socket.create_connection(("127.0.0.1", port), timeout=30)
+        except OSError:
+            return None
+
+    def relay(self, target):
+        """Copies both ways until either side closes."""
+        ends = [self.request, target]
+        while True:
+            readable, _, _ = select.select(ends, [], [], STALL_LIMIT)
+            if not readable:
+                return
+            for end in readable:
+                try:
+                    data = end.recv(65536)
+                except OSError:
+                    data = b""
+                if not data:
+                    return
+                (target if end is self.request else self.request).sendall(data)
+
+    # --- HTTP ------------------------------------------------------------
+
+    def http(self):
+        stream = self.request.makefile("rb")
+        line = stream.readline(65537).decode("latin-1").rstrip("\r\n")
+        headers = []
+        while True:
+            header = stream.readline(65537).decode("latin-1").rstrip("\r\n")
+            if not header:
+                break
+            headers.append(header)
+        method, target, _ = (line.split(" ") + ["", "", ""])[:3]
+        self.log_target(method + " " + target)
+        wanted = self.server.proxy_user
+        if wanted:
+            given = [h.split(":", 1)[1].strip() for h in headers if h.lower().startswith("proxy-authorization:")]
+            if given != ["Basic " + base64.b64encode(wanted.encode()).decode()]:
+                return self.request.sendall(b"HTTP/1.1 407 Proxy Authentication Required\r\n"
+                                            b"Proxy-Authenticate: Basic realm=\"proxy\"\r\n"
+                                            b"Content-Length: 0\r\nConnection: close\r\n\r\n")
+        if method == "CONNECT":
+            host, _, port = target.rpartition(":")
+            remote = self.open_target(host.strip("[]"), int(port or 0))
+            if remote is None:
+                return self.request.sendall(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n")
+            self.request.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
+            with remote:
+                return self.relay(remote)
+        url = urllib.parse.urlsplit(target)
+        remote = self.open_target(url.hostname or "", url.port or 80)
+        if remote is None:
+            return self.request.sendall(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n")
+        kept = [h for h in headers if not h.lower().startswith(("proxy-", "connection:"))]
+        head = "%s %s HTTP/1.1\r\n%s\r\nConnection: close\r\n\r\n" % (
+            method, (url.path or "/") + ("?" + url.query if url.query else ""), "\r\n".join(kept))
+        with remote:
+            remote.sendall(head.encode("latin-1") + stream.read(
+                int(next((h.split(":", 1)[1] for h in kept if h.lower().startswith("content-length:")), "0"))))
+            self.relay(remote)
+
+    # --- SOCKS5 (RFC 1928, with RFC 1929 credentials) --------------------
+
+    def read(self, count):
+        data = b""
+        while len(data) < count:
+            piece = self.request.recv(count - len(data))
+            if not piece:
+                raise ConnectionAbortedError()
+            data += piece
+        return data
+
+    def socks5(self):
+        version, count = self.read(2)
+        methods = self.read(count)
+        wanted = self.server.proxy_user
+        method = 2 if wanted else 0
+        if version != 5 or method not in methods:
+            return self.request.sendall(b"\x05\xff")
+        self.request.sendall(bytes([5, method]))
+        if wanted:
+            _, length = self.read(2)
+            user = self.read(length)
+            password = self.read(self.read(1)[0])
+            good = (user + b":" + password).decode("latin-1") == wanted
+            self.request.sendall(b"\x01\x00" if good else b"\x01\x01")
+            if not good:
+                return
+        _, command, _, kind = self.read(4)
+        if kind == 3:
+            host = self.read(self.read(1)[0]).decode("latin-1")
+            named = "domain"
+        elif kind == 1:
+            host = socket.inet_ntoa(self.read(4))
+            named = "ipv4"
+        else:
+            return self.request.sendall(b"\x05\x08\x00\x01" + bytes(6))
+        port = struct.unpack("!H", self.read(2))[0]
+        self.log_target("SOCKS5 %s %s:%d" % (named, host, port))
+        remote = self.open_target(host, port) if command == 1 else None
+        if remote is None:
+            return self.request.sendall(b"\x05\x02\x00\x01" + bytes(6))
+        self.request.sendall(b"\x05\x00\x00\x01" + bytes(6))
+        with remote:
+            self.relay(remote)
+
+
+class ProxyServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        if not isinstance(sys.exc_info()[1], (OSError, ValueError)):
+            super().handle_error(request, client_address)
+
+
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
 
@@ -535,9 +672,18 @@ def main():
                         help="speak plain HTTP, so a TLS client's handshake fails")
     parser.add_argument("--exit-on-eof", action="store_true",
                         help="stop when standard input reaches its end")
+    parser.add_argument("--proxy", choices=("http", "socks5"),
+                        help="be a forward proxy of this kind instead (http over TLS unless --plain)")
+    parser.add_argument("--proxy-user", default="", help="user:password the proxy asks for")
     args = parser.parse_args()
 
-    server = Server(("127.0.0.1", args.port), Handler)
+    if args.proxy:
+        server = ProxyServer(("127.0.0.1", args.port), ProxyHandler)
+        server.proxy_kind, server.proxy_user = args.proxy, args.proxy_user
+        server.log_lock = threading.Lock()
+        args.plain = args.plain or args.proxy == "socks5"
+    else:
+        server = Server(("127.0.0.1", args.port), Handler)
     if not args.plain:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(*make_certificate(args.workdir))

@@ -772,6 +772,115 @@ TEST_F(Transfer, FutureFormsEndWithTheCodeAndReplyOfTheTransfer)
     EXPECT_EQ(nullptr, refused.reply);
 }
 
+// The process environment's variable name, set to value (empty: removed).
+void setEnvironment(const char* name, const std::string& value)
+{
+#ifdef _WIN32
+    _putenv_s(name, value.c_str());
+#else
+    if (value.empty())
+        unsetenv(name);
+    else
+        setenv(name, value.c_str(), 1);
+#endif
+}
+
+// Through proxies the test starts: what each was asked for shows the way
+// a transfer went.
+TEST_F(Transfer, ProxiesCarryTransfersOnlyWhenAsked)
+{
+    using Kind = tandrel::NetworkProxy::Kind;
+    using Security = testing_support::Gateway::Security;
+    const testing_support::Gateway httpProxy(root->path(), "normal", Security::plain,
+                                             {"--proxy", "http", "--proxy-user", "u:pw"});
+    const testing_support::Gateway httpsProxy(root->path(), "normal", Security::tls, {"--proxy", "http"});
+    const testing_support::Gateway socksProxy(root->path(), "normal", Security::plain,
+                                              {"--proxy", "socks5", "--proxy-user", "u:pw"});
+    const testing_support::Gateway plainServer(root->path(), "normal", Security::plain);
+    const std::string port = std::to_string(gateway->port());
+    const std::string plainUrl = "http://127.0.0.1:" + std::to_string(plainServer.port()) + "/hello.txt";
+    const bool httpsProxies = (curl_version_info(CURLVERSION_NOW)->features & CURL_VERSION_HTTPS_PROXY) != 0;
+    struct Case
+    {
+        const char* name;
+        Kind kind;
+        const testing_support::Gateway& proxy;
+        const char* password;
+        std::string target;
+        std::error_code ec;
+        int status;
+        std::string logged;
+    };
+    const Case cases[] = {
+        {"HTTPS tunnelled", Kind::http, httpProxy, "pw", gateway->url("/hello.txt"), ok, 200,
+         "CONNECT 127.0.0.1:" + port},
+        {"HTTP forwarded", Kind::http, httpProxy, "pw", plainUrl, ok, 200, "GET " + plainUrl},
+        {"credentials refused, tunnel", Kind::http, httpProxy, "wr0ng", gateway->url("/hello.txt"),
+         curlError(CURLE_RECV_ERROR), 0, "CONNECT"},
+        {"credentials refused, forwarded", Kind::http, httpProxy, "wr0ng", plainUrl, ok, 407, "GET"},
+        {"TLS to the proxy", Kind::https, httpsProxy, "", gateway->url("/hello.txt"), ok, 200, "CONNECT"},
+        {"SOCKS5, the name resolved there", Kind::socks5, socksProxy, "pw", "https://localhost:" + port + "/hello.txt",
+         ok, 200, "SOCKS5 domain localhost:" + port},
+        {"SOCKS5 refusing the credentials", Kind::socks5, socksProxy, "wr0ng", gateway->url("/hello.txt"),
+         curlError(CURLE_PROXY), 0, ""},
+    };
+    for (const Case& c : cases) {
+        if (c.kind == Kind::https && !httpsProxies)
+            continue;
+        tandrel::NetworkProxy proxy;
+        proxy.kind = c.kind;
+        proxy.host = "127.0.0.1";
+        proxy.port = c.proxy.port();
+        proxy.user = *c.password != '\0' ? "u" : "";
+        proxy.password = c.password;
+        request->setProxy(proxy);
+        const std::size_t before = c.proxy.proxyLog().size();
+        std::error_code ec;
+        const auto reply = request->get(ec, Url(c.target));
+        EXPECT_EQ(c.ec, ec) << c.name;
+        EXPECT_EQ(c.status, reply ? reply->statusCode() : -1) << c.name;
+        EXPECT_EQ(0u, c.proxy.proxyLog().substr(before).rfind(c.logged, 0)) << c.name << ": " << c.proxy.proxyLog();
+    }
+    EXPECT_EQ(std::string::npos, request->proxy().toString().find("wr0ng")) << "the password is never shown";
+
+    // A bypassed host, the manager's default, a request's own "none", the
+    // environment; each on a manager of its own, which has no connection
+    // through the proxy to reuse.
+    using SetUp = std::function<void(NetworkManager&, NetworkRequest&)>;
+    const auto through = [&](const SetUp& setUp) {
+        const auto freshManager = NetworkManager::create();
+        const auto fresh = NetworkRequest::create(freshManager);
+        setUp(*freshManager, *fresh);
+        const std::size_t before = httpProxy.proxyLog().size();
+        std::error_code ec;
+        fresh->get(ec, url("/hello.txt"));
+        EXPECT_EQ(ok, ec);
+        return httpProxy.proxyLog().size() > before;
+    };
+    tandrel::NetworkProxy proxy;
+    proxy.kind = Kind::http;
+    proxy.host = "127.0.0.1";
+    proxy.port = httpProxy.port();
+    proxy.user = "u";
+    proxy.password = "pw";
+    tandrel::NetworkProxy bypassing = proxy;
+    bypassing.bypass = {"localhost", "127.0.0.1"};
+    tandrel::NetworkProxy environment;
+    environment.fromEnvironment = true;
+    EXPECT_FALSE(through([&](NetworkManager&, NetworkRequest& r) { r.setProxy(bypassing); }));
+    EXPECT_TRUE(through([&](NetworkManager& m, NetworkRequest&) { m.setProxy(proxy); }));
+    EXPECT_FALSE(through([&](NetworkManager& m, NetworkRequest& r) {
+        m.setProxy(proxy);
+        r.setProxy({});
+    }));
+    setEnvironment("https_proxy", "http://u:pw@127.0.0.1:" + std::to_string(httpProxy.port()));
+    const bool ignored = !through([](NetworkManager&, NetworkRequest&) {});
+    const bool used = through([&](NetworkManager&, NetworkRequest& r) { r.setProxy(environment); });
+    setEnvironment("https_proxy", "");
+    EXPECT_TRUE(ignored);
+    EXPECT_TRUE(used);
+}
+
 TEST_F(Transfer, CompressedBodiesOnlyWhenAskedAndDecoded)
 {
     std::error_code ec;

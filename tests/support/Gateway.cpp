@@ -61,12 +61,14 @@ boost::filesystem::path python()
 
 } // namespace
 
-Gateway::Gateway(const boost::filesystem::path& documentRoot, const std::string& fileMode, Security security)
+Gateway::Gateway(const boost::filesystem::path& documentRoot, const std::string& fileMode, Security security,
+                 const std::vector<std::string>& extraArguments)
 {
     std::vector<std::string> arguments({GATEWAY_SCRIPT, "--workdir", serverPath(workDir.path()), "--root",
                                         serverPath(documentRoot), "--file-mode", fileMode, "--exit-on-eof"});
     if (security == Security::plain)
         arguments.push_back("--plain");
+    arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
 
     bool timedOut = false;
     const std::string line = start(arguments, timedOut);
@@ -99,6 +101,12 @@ std::string Gateway::pin() const
 void Gateway::release() const
 {
     std::ofstream((workDir.path() / "release").string());
+}
+
+std::string Gateway::proxyLog() const
+{
+    const fs::path log = workDir.path() / "proxy.log";
+    return fs::exists(log) ? readFile(log) : "";
 }
 
 std::string Gateway::url(const std::string& path) const

@@ -28,8 +28,9 @@ class Gateway
 public:
     enum class Security { tls, plain };
 
+    // extraArguments go to the server script as they are (--proxy ... makes it a proxy).
     explicit Gateway(const boost::filesystem::path& documentRoot, const std::string& fileMode = "normal",
-                     Security security = Security::tls);
+                     Security security = Security::tls, const std::vector<std::string>& extraArguments = {});
     ~Gateway();
     Gateway(const Gateway&) = delete;
     Gateway& operator=(const Gateway&) = delete;
@@ -43,6 +44,9 @@ public:
     // Lets the answers it holds back (file mode hold) go on, and later ones
     // through at once.
     void release() const;
+    // What a proxy was asked for so far, a line per request ("CONNECT
+    // 127.0.0.1:443", "SOCKS5 domain localhost:443").
+    std::string proxyLog() const;
 
 private:
     // Starts the server script with arguments; its first line, or empty

@@ -179,6 +179,21 @@ void NetworkManagerPrivate::setConnectionLimits(const ConnectionLimits& connecti
     wake();
 }
 
+void NetworkManagerPrivate::setProxy(const NetworkProxy& proxy)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    defaultProxy = proxy;
+    proxied = proxy.kind != NetworkProxy::Kind::none || proxy.fromEnvironment;
+}
+
+NetworkProxy NetworkManagerPrivate::proxy() const
+{
+    if (!proxied)
+        return {};
+    std::lock_guard<std::mutex> lock(mutex);
+    return defaultProxy;
+}
+
 void NetworkManagerPrivate::setTrace(const NetworkTrace& trace)
 {
     std::lock_guard<std::mutex> lock(mutex);

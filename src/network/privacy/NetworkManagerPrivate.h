@@ -1,6 +1,7 @@
 #pragma once
 
 #include "network/ConnectionLimits.h"
+#include "network/NetworkProxy.h"
 #include "network/NetworkTrace.h"
 
 #include <curl/curl.h>
@@ -63,6 +64,9 @@ public:
     int timeout() const { return timeoutSeconds; }
     // 0 is ignored.
     void setTimeout(int seconds);
+    // The default proxy; a request reads it as a transfer starts.
+    void setProxy(const NetworkProxy& proxy);
+    NetworkProxy proxy() const;
     // The default trace; a request reads it as a transfer starts.
     void setTrace(const NetworkTrace& trace);
     NetworkTrace trace() const;
@@ -104,6 +108,9 @@ private:
     std::deque<std::shared_ptr<NetworkReply>> abortedReplies;
     ConnectionLimits limits;
     NetworkTrace defaultTrace;
+    NetworkProxy defaultProxy;
+    // Whether defaultProxy is other than none: as traced.
+    std::atomic<bool> proxied{false};
     // Whether defaultTrace has a callback: a transfer without one of its own
     // then takes no lock to learn there is none.
     std::atomic<bool> traced{false};

@@ -335,6 +335,7 @@ void NetworkRequestPrivate::setupCommon(CURL* handle, const std::string& url, Ne
     if (asynchronousResolver)
         curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     setupSecurity(handle);
+    setupProxy(handle);
     if (authentication.scheme != NetworkAuth::Scheme::none)
         installAuthentication(handle, authentication);
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, std::min(limitMs, connectLimitMs()));
@@ -377,6 +378,43 @@ void NetworkRequestPrivate::setupCommon(CURL* handle, const std::string& url, Ne
     // which see decoded bytes, hold the bound.
     if (transferLimits.maxBodySize > 0)
         reply->setMaxBodySize(transferLimits.maxBodySize);
+}
+
+NetworkProxy NetworkRequestPrivate::proxy() const
+{
+    return proxySet ? ownProxy : manager->d->proxy();
+}
+
+void NetworkRequestPrivate::setupProxy(CURL* handle) const
+{
+    using Kind = NetworkProxy::Kind;
+    const NetworkProxy p = proxy();
+    if (p.kind == Kind::none) {
+        // "": no proxy, whatever the environment says.
+        if (!p.fromEnvironment)
+            curl_easy_setopt(handle, CURLOPT_PROXY, "");
+        return;
+    }
+    const char* const schemes[] = {"", "http://", "https://", "socks5h://"};
+    // A name in brackets is an IPv6 address.
+    const bool v6 = p.host.find(':') != std::string::npos;
+    const std::string address = schemes[static_cast<int>(p.kind)] + (v6 ? "[" + p.host + "]" : p.host) + ":"
+                                + std::to_string(p.port);
+    curl_easy_setopt(handle, CURLOPT_PROXY, address.c_str());
+    if (!p.user.empty()) {
+        curl_easy_setopt(handle, CURLOPT_PROXYUSERNAME, p.user.c_str());
+        curl_easy_setopt(handle, CURLOPT_PROXYPASSWORD, p.password.c_str());
+    }
+    std::string bypass;
+    for (const std::string& host : p.bypass)
+        bypass += (bypass.empty() ? "" : ",") + host;
+    if (!bypass.empty())
+        curl_easy_setopt(handle, CURLOPT_NOPROXY, bypass.c_str());
+    const NetworkSecurity& s = transportSecurity;
+    curl_easy_setopt(handle, CURLOPT_PROXY_SSL_VERIFYPEER, s.verifyPeer ? 1L : 0L);
+    curl_easy_setopt(handle, CURLOPT_PROXY_SSL_VERIFYHOST, s.verifyPeer ? 2L : 0L);
+    if (!s.caFile.empty())
+        curl_easy_setopt(handle, CURLOPT_PROXY_CAINFO, s.caFile.c_str());
 }
 
 long NetworkRequestPrivate::connectLimitMs() const

@@ -6,6 +6,7 @@
 #include "network/NetworkHeaders.h"
 #include "network/NetworkLimits.h"
 #include "network/NetworkOptions.h"
+#include "network/NetworkProxy.h"
 #include "network/NetworkSecurity.h"
 #include "network/NetworkTrace.h"
 #include "network/Url.h"
@@ -55,6 +56,12 @@ public:
     void setUploadProgress(const ProgressCallback& progress) { uploadProgress = progress; }
     void setAuthentication(const NetworkAuth& auth) { authentication = auth; }
     NetworkAuth getAuthentication() const { return authentication; }
+    void setProxy(const NetworkProxy& proxy)
+    {
+        ownProxy = proxy;
+        proxySet = true;
+    }
+    NetworkProxy proxy() const;
     void setTrace(const NetworkTrace& trace) { ownTrace = trace; }
     NetworkTrace trace() const { return ownTrace; }
     void setCompression(bool accept) { compressed = accept; }
@@ -104,6 +111,7 @@ private:
     // follows any: one with a body or a method of its own.
     void followRedirectsItself(CURL* handle, NetworkReplyPrivate& reply, const char* method, bool multipart);
     void setupSecurity(CURL* handle) const;
+    void setupProxy(CURL* handle) const;
     // The connect phase's own limit; LONG_MAX without one.
     long connectLimitMs() const;
     // The options after the sinks, shared by both kinds of transfer.
@@ -129,6 +137,8 @@ private:
     ProgressCallback uploadProgress;
     bool compressed = false;
     NetworkTrace ownTrace;
+    NetworkProxy ownProxy;
+    bool proxySet = false;
     NetworkAuth authentication;
     // The header list last made, shared by the replies set up with it: made
     // again only when the headers (or the kind of body) change. Transfers
