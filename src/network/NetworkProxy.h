@@ -9,8 +9,7 @@ namespace tandrel {
 // environment's proxy variables are not read unless fromEnvironment is set.
 struct NetworkProxy
 {
-    enum class Kind
-    {
+    enum class Kind {
         // Straight to the server; with fromEnvironment, through what
         // http_proxy, https_proxy, all_proxy and no_proxy say.
         none,
