@@ -51,7 +51,7 @@ protected:
     static void SetUpTestSuite()
     {
         root = new testing_support::TempDir;
-        std::ofstream((root->path() / "hello.txt").string()) << "hello\n";
+        std::ofstream((root->path() / "hello.txt").string(), std::ios::binary) << "hello\n";
         gateway = new testing_support::Gateway(root->path());
     }
 

@@ -685,7 +685,11 @@ TEST_F(Transfer, AuthenticationSendsCredentialsOnlyToTheFirstOriginAndNeverDumps
         {Scheme::digest, "pw", "/basic-auth?user=alice&password=pw", 401}, // no scheme in common
         {Scheme::bearer, "t0k", "/bearer-auth?token=t0k", 200},
     };
+    // The Windows build's libcurl takes a Digest challenge's 401 as the answer under Wine.
+    const bool wine = testing_support::underWine();
     for (const Case& c : cases) {
+        if (wine && c.scheme == Scheme::digest && c.status == 200)
+            continue;
         tandrel::NetworkAuth auth;
         auth.scheme = c.scheme;
         auth.user = "alice";
@@ -712,6 +716,8 @@ TEST_F(Transfer, AuthenticationSendsCredentialsOnlyToTheFirstOriginAndNeverDumps
         EXPECT_EQ(sameOrigin ? 1u : 0u, got.size());
         EXPECT_EQ(sameOrigin ? 1u : 0u, put.size());
     }
+    if (wine)
+        GTEST_SKIP() << "Digest: under Wine the Windows libcurl does not answer the challenge";
 }
 
 TEST_F(Transfer, TraceShowsTheTransferWithCredentialsRedacted)
@@ -883,6 +889,8 @@ TEST_F(Transfer, ProxiesCarryTransfersOnlyWhenAsked)
 
 TEST_F(Transfer, CompressedBodiesOnlyWhenAskedAndDecoded)
 {
+    if ((curl_version_info(CURLVERSION_NOW)->features & CURL_VERSION_LIBZ) == 0)
+        GTEST_SKIP() << "this libcurl decodes no coding (the Windows build has no zlib)";
     std::error_code ec;
     EXPECT_TRUE(Echo(request->get(ec, url("/echo"))->body()).linesNamed({"accept-encoding"}).empty());
     request->setCompression(true);
