@@ -3,6 +3,8 @@
 #       with README.txt, USAGE.txt, its licence and the licence notices of
 #       what is linked into it, in a folder of the archive's name: the
 #       folder it works in
+#   signature-check-<version>-win64-debug.zip  the debug information of the
+#       archive's stripped exe (component debug), which the exe names
 #   tandrel-<version>-win64-dev.zip  the client for developers (component
 #       dev): static library, public headers, CMake package, licence, laid
 #       out as a prefix (include/, lib/, share/)
@@ -26,6 +28,9 @@ set(tool_dir signature-check-${PROJECT_VERSION}-win64)
 windows_text(${PROJECT_SOURCE_DIR}/cmake/windows/README.txt ${release_dir}/README.txt CONFIGURE)
 windows_text(${PROJECT_SOURCE_DIR}/cmake/windows/USAGE.txt ${release_dir}/USAGE.txt CONFIGURE)
 install(TARGETS signature-check RUNTIME DESTINATION ${tool_dir} COMPONENT tool)
+if(CMAKE_OBJCOPY)
+    install(FILES $<TARGET_FILE:signature-check>.debug DESTINATION ${tool_dir}-debug COMPONENT debug)
+endif()
 install(FILES ${release_dir}/README.txt ${release_dir}/USAGE.txt DESTINATION ${tool_dir} COMPONENT tool)
 windows_text(${PROJECT_SOURCE_DIR}/LICENSE ${release_dir}/licenses/signature-check.txt)
 install(FILES ${release_dir}/licenses/signature-check.txt DESTINATION ${tandrel_dev_doc_dir} RENAME LICENSE.txt

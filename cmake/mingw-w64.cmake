@@ -25,9 +25,16 @@ set(WINDOWS_DEPS_PREFIX "${WINDOWS_DEPS_PREFIX}" CACHE PATH "Prefix with libcurl
 # try_compile projects read this file again without the main cache.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES WINDOWS_DEPS_PREFIX)
 
-# Headers, libraries and package configurations come from the mingw sysroot
-# and the prefix only, never from the build machine's /usr.
-set(CMAKE_FIND_ROOT_PATH "${WINDOWS_DEPS_PREFIX}" /usr/${MINGW_TRIPLET})
+# Headers, libraries and package configurations come from the mingw sysroot,
+# the prefix and the prefixes a consumer names in CMAKE_PREFIX_PATH (an
+# unpacked development archive, say) only, never from the build machine's
+# /usr. A search prefix that lies in a root is searched as it is, so each of
+# those is a root of its own.
+set(CMAKE_FIND_ROOT_PATH "${WINDOWS_DEPS_PREFIX}" /usr/${MINGW_TRIPLET} ${CMAKE_PREFIX_PATH})
+if(DEFINED ENV{CMAKE_PREFIX_PATH})
+    string(REPLACE ":" ";" environment_prefixes "$ENV{CMAKE_PREFIX_PATH}")
+    list(APPEND CMAKE_FIND_ROOT_PATH ${environment_prefixes})
+endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

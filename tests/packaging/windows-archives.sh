@@ -27,7 +27,8 @@ cpack --config "$build/CPackConfig.cmake" -B "$work/packages" >"$work/cpack.log"
     fail "cpack failed: $(cat "$work/cpack.log")"
 tool_zip=$work/packages/signature-check-$version-win64.zip
 dev_zip=$work/packages/tandrel-$version-win64-dev.zip
-[ -f "$tool_zip" ] && [ -f "$dev_zip" ] || fail "cpack made: $(ls "$work/packages")"
+debug_zip=$work/packages/signature-check-$version-win64-debug.zip
+[ -f "$tool_zip" ] && [ -f "$dev_zip" ] && [ -f "$debug_zip" ] || fail "cpack made: $(ls "$work/packages")"
 
 # unpack ZIP DIR: unpacks ZIP into the new directory DIR.
 unpack() { mkdir "$2" && (cd "$2" && cmake -E tar xf "$1"); }
@@ -45,6 +46,15 @@ grep -q $'^signature-check '"$version"$' for Windows\r$' "$tool_dir/README.txt" 
 grep -q 'COPYRIGHT AND PERMISSION NOTICE' "$tool_dir/licenses/libcurl.txt" && grep -q 'Boost Software License' "$tool_dir/licenses/boost.txt" ||
     fail "the licence notices are not those of libcurl and Boost"
 
+# Stripped, naming its debug information, which the debug archive holds.
+sections() { x86_64-w64-mingw32-objdump -h "$1" | awk '{print $2}'; }
+! sections "$tool_dir/signature-check.exe" | grep -q '^\.debug_' || fail "the archive's exe holds debug information"
+sections "$tool_dir/signature-check.exe" | grep -qx '\.gnu_debuglink' || fail "the archive's exe names no debug file"
+unpack "$debug_zip" "$work/debug"
+debug_file=$work/debug/signature-check-$version-win64-debug/signature-check.exe.debug
+[ -f "$debug_file" ] && sections "$debug_file" | grep -qx '\.debug_info' || fail "the debug archive lacks the debug information"
+echo "windows-archives: signature-check.exe is stripped ($(stat -c %s "$tool_dir/signature-check.exe") bytes), its debug information in the debug archive"
+
 osslsigncode verify -CAfile "$build/release-signing/ca.pem" -in "$tool_dir/signature-check.exe" >"$work/verify" 2>&1 ||
     fail "the signature does not verify: $(cat "$work/verify")"
 grep -q 'Test Release Signer' "$work/verify" || fail "not signed by the release certificate: $(cat "$work/verify")"
@@ -54,7 +64,7 @@ echo "windows-archives: signature-check.exe is signed and its signature verifies
     fail "the probe failed: $(cat "$work/version")"
 for line in "Fixed: $version.0" "ProductName: signature-check" "ProductVersion: $version" "FileVersion: $version" \
     "OriginalFilename: signature-check.exe" "LegalCopyright: $(grep '^Copyright ' "$root/LICENSE")" 'level="asInvoker"' '>true</longPathAware>' \
-    '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}'; do
+    '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}' '>UTF-8</activeCodePage>'; do
     unix_text "$work/version" | grep -qF -- "$line" || fail "no '$line' in what Windows reads:"$'\n'"$(cat "$work/version")"
 done
 echo "windows-archives: version $version and the manifest read through the Win32 API"
@@ -62,8 +72,9 @@ echo "windows-archives: version $version and the manifest read through the Win32
 # run NAME: runs the unpacked tool with a key for its pause; its console
 # goes to $work/NAME.out and .err, the probe's exit code ends the .out
 # (after Wine's pause prompt, which has no line end).
+# run NAME [DIR]: runs the tool in DIR (the unpacked folder by default).
 run() {
-    (cd "$tool_dir" && printf '\n' | "$wine" "$probe" run signature-check.exe) >"$work/$1.out" 2>"$work/$1.err" ||
+    (cd "${2:-$tool_dir}" && printf '\n' | "$wine" "$probe" run signature-check.exe) >"$work/$1.out" 2>"$work/$1.err" ||
         fail "the probe failed: $(cat "$work/$1.err")"
 }
 exit_code() { unix_text "$work/$1.out" | tail -n 1 | grep -o 'exit 0x[0-9A-F]*$'; }
@@ -92,6 +103,16 @@ unix_text "$work/second.out" | grep -q '^VALID	"TandrelUD.exe"	127.0.0.1\\Tandre
 cmp -s "$signed/TandrelUD.exe" "$tool_dir/127.0.0.1/TandrelUD.exe" || fail "the download differs from the installer"
 echo "windows-archives: the unpacked tool judges the gateway's installer VALID"
 
+# In folders whose names the prefix's ANSI code page (1252) cannot hold.
+for folder in "測試/工具" "ИнСтр"; do
+    mkdir -p "$work/$folder"
+    cp "$tool_dir/signature-check.exe" "$tool_dir/CheckSign.exe" "$tool_dir/CheckSign.ca.pem" "$work/$folder/"
+    run named "$work/$folder"
+    unix_text "$work/named.out" | grep -q '^VALID	"TandrelUD.exe"	127.0.0.1\\TandrelUD.exe$' ||
+        fail "no VALID verdict in $folder: $(cat "$work/named.out" "$work/named.err")"
+done
+echo "windows-archives: the tool judges VALID in a CJK and in a Cyrillic folder"
+
 # --- the client's development archive ---------------------------------------
 dev_dir=$work/dev
 unpack "$dev_zip" "$dev_dir"
@@ -103,7 +124,7 @@ done
     fail "the development archive holds programs or private headers"
 deps=$(sed -n 's/^WINDOWS_DEPS_PREFIX:PATH=//p' "$build/CMakeCache.txt")
 cmake -S "$here/consumer" -B "$work/consumer" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-    -DWINDOWS_DEPS_PREFIX="$deps" -Dtandrel_DIR="$dev_dir/lib/cmake/tandrel" \
+    -DWINDOWS_DEPS_PREFIX="$deps" -DCMAKE_PREFIX_PATH="$dev_dir" \
     -DTANDREL_TARGET=tandrel::network-static >"$work/consumer.log" 2>&1 &&
     cmake --build "$work/consumer" >>"$work/consumer.log" 2>&1 || fail "the consumer does not build: $(cat "$work/consumer.log")"
 (cd "$work/consumer" && "$wine" consumer.exe) >"$work/consumer.out" 2>&1 || fail "the consumer failed: $(cat "$work/consumer.out")"

@@ -74,6 +74,7 @@ int run();
 int main()
 {
     platform::keepStandardStreamsOpen();
+    platform::matchConsoleCodePage();
     try {
         platform::initializeCom();
 

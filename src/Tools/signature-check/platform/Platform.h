@@ -28,6 +28,14 @@ void uninitializeCom();
 // hands out those numbers again.
 void keepStandardStreamsOpen();
 
+// Windows: when standard output or error is a console whose output code
+// page is not the process's ANSI code page (UTF-8 where the manifest's
+// activeCodePage holds, else the system's), sets the console to that code
+// page, so that text shows as the program writes it, and sets it back at
+// exit. Redirected streams and files get the same bytes either way. Nothing
+// to do on Linux, whose terminals take the bytes as they come.
+void matchConsoleCodePage();
+
 // GetModuleFileNameA for the program's own file into buffer (at most size
 // bytes, terminator included). A path that does not fit comes back cut:
 // then ERROR_INSUFFICIENT_BUFFER (Linux: ENAMETOOLONG); a failed call gives

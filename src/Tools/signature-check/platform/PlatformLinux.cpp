@@ -152,6 +152,10 @@ void keepStandardStreamsOpen()
     }
 }
 
+void matchConsoleCodePage()
+{
+}
+
 std::error_code moduleFileName(char* buffer, std::uint32_t size)
 {
     const ssize_t length = readlink("/proc/self/exe", buffer, size);

@@ -35,6 +35,29 @@ void keepStandardStreamsOpen()
 {
 }
 
+namespace {
+
+UINT consoleCodePageAtStart = 0;
+
+void restoreConsoleCodePage()
+{
+    SetConsoleOutputCP(consoleCodePageAtStart);
+}
+
+} // namespace
+
+void matchConsoleCodePage()
+{
+    DWORD mode = 0;
+    const bool console = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0
+                         || GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+    const UINT current = GetConsoleOutputCP();
+    if (!console || current == 0 || current == GetACP() || SetConsoleOutputCP(GetACP()) == 0)
+        return;
+    consoleCodePageAtStart = current;
+    std::atexit(restoreConsoleCodePage);
+}
+
 std::error_code moduleFileName(char* buffer, std::uint32_t size)
 {
     const DWORD length = GetModuleFileNameA(nullptr, buffer, size);
