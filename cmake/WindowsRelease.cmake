@@ -36,13 +36,14 @@ windows_text(${PROJECT_SOURCE_DIR}/LICENSE ${release_dir}/licenses/signature-che
 install(FILES ${release_dir}/licenses/signature-check.txt DESTINATION ${tandrel_dev_doc_dir} RENAME LICENSE.txt
     COMPONENT dev)
 
-# The notices of the libraries linked in statically: libcurl and Boost from
+# The notices of the libraries linked in statically: libcurl, nghttp2 and Boost from
 # the source packages scripts/windows-deps.sh built them from, the GCC and
 # mingw-w64 runtimes from the cross compiler's own packages. Builds with
 # other dependencies (MSVC, MSYS2) make the archive without them.
 if(CMAKE_CROSSCOMPILING)
     set(licences
         libcurl ${WINDOWS_DEPS_PREFIX}/share/licenses/curl/COPYING
+        nghttp2 ${WINDOWS_DEPS_PREFIX}/share/licenses/nghttp2/COPYING
         boost ${WINDOWS_DEPS_PREFIX}/share/licenses/boost/LICENSE_1_0.txt
         gcc-runtime /usr/share/doc/gcc-mingw-w64-base/copyright
         mingw-w64-runtime /usr/share/doc/mingw-w64-x86-64-dev/copyright)

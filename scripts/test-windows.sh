@@ -28,7 +28,14 @@ export WINDOWS_DEPS_PREFIX
 WINDOWS_DEPS_PREFIX=$(bash "$here/windows-deps.sh")
 took "dependencies ready"
 
+# A build made with other dependencies (or before this was noted) holds
+# their package paths in its cache: it is configured afresh.
+stamp=$build/.windows-deps-prefix
+if [ "$(cat "$stamp" 2>/dev/null)" != "$WINDOWS_DEPS_PREFIX" ]; then
+    rm -f "$build/CMakeCache.txt"
+fi
 cmake --preset windows -S "$root" -B "$build" >/dev/null
+echo "$WINDOWS_DEPS_PREFIX" >"$stamp"
 cmake --build "$build" -j"$(nproc)"
 took "built"
 

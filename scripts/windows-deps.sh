@@ -6,11 +6,11 @@
 #
 # 1. Installs mingw-w64 (posix thread model, which alone gives std::thread,
 #    std::mutex and std::future) and 64-bit Wine from Debian's packages.
-# 2. Cross-builds, from Debian's own source packages, a static libcurl
-#    (Schannel TLS, HTTP and HTTPS only), Boost 1.81's headers and a static
-#    Boost.Filesystem, and from Debian's googletest package static GoogleTest.
-#    The licence texts of libcurl and Boost go to share/licenses/ for the
-#    release archive.
+# 2. Cross-builds, from Debian's own source packages, a static nghttp2 and a
+#    static libcurl with it (Schannel TLS, HTTP and HTTPS only, HTTP/2),
+#    Boost 1.81's headers and a static Boost.Filesystem, and from Debian's
+#    googletest package static GoogleTest. The licence texts of libcurl,
+#    nghttp2 and Boost go to share/licenses/ for the release archive.
 #    To fetch the sources it adds deb-src entries for the same archive in a
 #    file of its own under /etc/apt/sources.list.d/, runs apt-get source
 #    --download-only, and removes that file again, whatever happens.
@@ -28,7 +28,7 @@ cache=${WINDOWS_DEPS_CACHE:-/var/cache/signature-check/windows-deps}
 host=x86_64-w64-mingw32
 jobs=$(nproc)
 # Raise when the recipe below changes, so that older builds are not reused.
-recipe=2
+recipe=4
 
 log() { echo "windows-deps: $*" >&2; }
 started=$SECONDS
@@ -68,10 +68,11 @@ source_version() { # BINARY-PACKAGE SOURCE-PACKAGE
 # Package lists that know nothing of the packages are fetched first.
 apt-cache show --no-all-versions libboost1.81-dev >/dev/null 2>&1 || "${sudo[@]}" apt-get update -qq
 curl_version=$(source_version libcurl4-openssl-dev curl)
+nghttp2_version=$(source_version libnghttp2-dev nghttp2)
 boost_version=$(source_version libboost1.81-dev boost1.81)
 gtest_version=$(dpkg-query -W -f='${Version}' googletest)
 gcc_version=$(dpkg-query -W -f='${Version}' g++-mingw-w64-x86-64-posix)
-key="curl-$curl_version.boost-$boost_version.googletest-$gtest_version.mingw-$gcc_version.r$recipe"
+key="curl-$curl_version.nghttp2-$nghttp2_version.boost-$boost_version.googletest-$gtest_version.mingw-$gcc_version.r$recipe"
 prefix="$cache/$key"
 
 "${sudo[@]}" mkdir -p "$cache"
@@ -122,8 +123,8 @@ fi | "${sudo[@]}" tee "$src_list" >/dev/null
     -o APT::Get::List-Cleanup=0
 mkdir -p "$work/src"
 if ! (cd "$work/src" && "${sudo[@]}" apt-get source -qq --download-only -o APT::Sandbox::User=root \
-        "curl=$curl_version" "boost1.81=$boost_version" >&2); then
-    log "blocked: the archive did not hand out the source packages curl=$curl_version and boost1.81=$boost_version"
+        "curl=$curl_version" "nghttp2=$nghttp2_version" "boost1.81=$boost_version" >&2); then
+    log "blocked: the archive did not hand out the source packages curl=$curl_version, nghttp2=$nghttp2_version and boost1.81=$boost_version"
     exit 1
 fi
 "${sudo[@]}" rm -f "$src_list"
@@ -147,7 +148,26 @@ apply_debian_patches() { # DEBIAN_TAR SOURCE_DIR REGEX-OF-PATHS
     done <"$patches/debian/patches/series"
 }
 
+# --- nghttp2, libcurl's HTTP/2 ------------------------------------------------
+mkdir -p "$work/nghttp2"
+tar -xf "$(ls "$work/src"/nghttp2_*.orig.tar.*)" -C "$work/nghttp2" --strip-components=1
+apply_debian_patches "$work/src"/nghttp2_*.debian.tar.xz "$work/nghttp2" '^lib/.*\.[ch]$'
+install -D -m 644 "$work/nghttp2/COPYING" "$staging/share/licenses/nghttp2/COPYING"
+if ! { cmake -S "$work/nghttp2" -B "$work/nghttp2-build" -Wno-dev \
+        -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DWINDOWS_DEPS_PREFIX="$staging" \
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$staging" \
+        -DENABLE_LIB_ONLY=ON -DENABLE_STATIC_LIB=ON -DENABLE_SHARED_LIB=OFF &&
+     cmake --build "$work/nghttp2-build" -j "$jobs" &&
+     cmake --install "$work/nghttp2-build"; } >"$work/nghttp2.log" 2>&1; then
+    tail -n 40 "$work/nghttp2.log" >&2
+    log "nghttp2 build failed"
+    exit 1
+fi
+took "nghttp2 $nghttp2_version built"
+
 # --- libcurl ----------------------------------------------------------------
+# HAS_ALPN: libcurl 7.88 offers ALPN over Schannel, and with it HTTP/2, only
+# when built by MSVC; mingw-w64's headers have what it needs too.
 mkdir -p "$work/curl"
 tar -xzf "$work/src"/curl_*.orig.tar.gz -C "$work/curl" --strip-components=1
 apply_debian_patches "$work/src"/curl_*.debian.tar.xz "$work/curl" '^(lib|include)/.*\.[ch]$'
@@ -161,13 +181,17 @@ if ! { cmake -S "$work/curl" -B "$work/curl-build" -Wno-dev \
         -DHTTP_ONLY=ON -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON -DENABLE_UNIX_SOCKETS=OFF \
         -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF \
         -DCURL_USE_LIBPSL=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF -DCURL_USE_GSSAPI=OFF \
-        -DUSE_NGHTTP2=OFF -DENABLE_THREADED_RESOLVER=ON &&
+        -DUSE_NGHTTP2=ON -DNGHTTP2_INCLUDE_DIR="$staging/include" \
+        -DNGHTTP2_LIBRARY="$staging/lib/libnghttp2.a" -DCMAKE_C_FLAGS="-DNGHTTP2_STATICLIB -DHAS_ALPN=1" \
+        -DENABLE_THREADED_RESOLVER=ON &&
      cmake --build "$work/curl-build" -j "$jobs" &&
      cmake --install "$work/curl-build"; } >"$work/curl.log" 2>&1; then
     tail -n 40 "$work/curl.log" >&2
     log "libcurl build failed"
     exit 1
 fi
+# The package names nghttp2 by its path in the staging tree, which moves.
+sed -i "s|$staging|\${_IMPORT_PREFIX}|g" "$staging"/lib/cmake/CURL/CURLTargets*.cmake
 took "libcurl $curl_version built"
 
 # --- Boost ------------------------------------------------------------------
@@ -246,8 +270,8 @@ if ! { cmake -S /usr/src/googletest -B "$work/gtest-build" -Wno-dev \
 fi
 took "GoogleTest $gtest_version built"
 
-printf 'curl %s\nboost1.81 %s\ngoogletest %s\ng++-mingw-w64-x86-64-posix %s\n' \
-    "$curl_version" "$boost_version" "$gtest_version" "$gcc_version" >"$staging/VERSIONS"
+printf 'curl %s\nnghttp2 %s\nboost1.81 %s\ngoogletest %s\ng++-mingw-w64-x86-64-posix %s\n' \
+    "$curl_version" "$nghttp2_version" "$boost_version" "$gtest_version" "$gcc_version" >"$staging/VERSIONS"
 touch "$staging/.complete"
 # Appears whole or not at all, so an interrupted build is never taken for done.
 rm -rf "$prefix"

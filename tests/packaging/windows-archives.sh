@@ -37,7 +37,7 @@ unpack() { mkdir "$2" && (cd "$2" && cmake -E tar xf "$1"); }
 unpack "$tool_zip" "$work/tool"
 tool_dir=$work/tool/signature-check-$version-win64
 listing=$(cd "$work/tool" && find . -type f | sort | sed "s|^./signature-check-$version-win64/||" | tr '\n' ' ')
-[ "$listing" = "README.txt USAGE.txt licenses/boost.txt licenses/gcc-runtime.txt licenses/libcurl.txt licenses/mingw-w64-runtime.txt licenses/signature-check.txt signature-check.exe " ] ||
+[ "$listing" = "README.txt USAGE.txt licenses/boost.txt licenses/gcc-runtime.txt licenses/libcurl.txt licenses/mingw-w64-runtime.txt licenses/nghttp2.txt licenses/signature-check.txt signature-check.exe " ] ||
     fail "the tool's archive holds: $listing"
 grep -q $'^signature-check, version '"$version"$'\r$' "$tool_dir/USAGE.txt" || fail "USAGE.txt lacks its title or CR LF line ends"
 grep -q $'^signature-check '"$version"$' for Windows\r$' "$tool_dir/README.txt" && grep -q 'CheckSign.exe' "$tool_dir/README.txt" ||
