@@ -1149,6 +1149,9 @@ TEST_F(Transfer, StalledDownloadEndsWithTimeoutAfterLimitPlusOne)
 // carry no byte: neither limit may take them for progress.
 TEST_F(Transfer, PeerSendingOnlyEmptyFramesEndsAtTheLimit)
 {
+#ifdef _WIN32
+    ASSERT_TRUE(curl_version_info(CURLVERSION_NOW)->features & CURL_VERSION_HTTP2) << "the Windows build has nghttp2";
+#endif
     if (!(curl_version_info(CURLVERSION_NOW)->features & CURL_VERSION_HTTP2))
         GTEST_SKIP() << "this libcurl speaks no HTTP/2";
     // libcurl's Schannel code looks for Wine and offers no ALPN there.
