@@ -16,8 +16,8 @@ for p in clang libclang-rt-14-dev; do
         DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$p"
 done
 
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DFUZZ=ON -DSANITIZE=address,undefined \
-    -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DTANDREL_FUZZ=ON -DTANDREL_SANITIZE=address,undefined \
+    -DTANDREL_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target UrlFuzzer FormFieldsFuzzer HeadersFuzzer SinksFuzzer
 
 mkdir -p "$build/findings"
