@@ -24,7 +24,7 @@ configure_package_config_file(cmake/tandrelConfig.cmake.in
     ${PROJECT_BINARY_DIR}/tandrelConfig.cmake
     INSTALL_DESTINATION ${tandrel_cmake_dir})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/tandrelConfigVersion.cmake
-    COMPATIBILITY SameMajorVersion)
+    VERSION ${TANDREL_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/tandrelConfig.cmake ${PROJECT_BINARY_DIR}/tandrelConfigVersion.cmake
     DESTINATION ${tandrel_cmake_dir} COMPONENT dev)
 
@@ -62,7 +62,7 @@ else()
     string(REPLACE "\n" "\n " licence_terms " ${licence_terms}")
     configure_file(cmake/debian-copyright.in ${PROJECT_BINARY_DIR}/copyright @ONLY)
     install(FILES ${PROJECT_BINARY_DIR}/copyright
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libtandrel${PROJECT_VERSION_MAJOR} COMPONENT runtime)
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libtandrel${TANDREL_VERSION_MAJOR} COMPONENT runtime)
     install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${tandrel_dev_doc_dir} COMPONENT dev)
     install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool)
 endif()

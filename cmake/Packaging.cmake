@@ -19,7 +19,7 @@ if(WIN32)
     set(CPACK_COMPONENTS_ALL tool dev debug)
     set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
     set(CPACK_ARCHIVE_TOOL_FILE_NAME signature-check-${PROJECT_VERSION}-win64)
-    set(CPACK_ARCHIVE_DEV_FILE_NAME tandrel-${PROJECT_VERSION}-win64-dev)
+    set(CPACK_ARCHIVE_DEV_FILE_NAME tandrel-${TANDREL_VERSION}-win64-dev)
     set(CPACK_ARCHIVE_DEBUG_FILE_NAME signature-check-${PROJECT_VERSION}-win64-debug)
     # Programs go into the archives stripped, before they are signed.
     set(CPACK_STRIP_FILES ON)
@@ -35,7 +35,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libtandrel${PROJECT_VERSION_MAJOR})
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libtandrel${TANDREL_VERSION_MAJOR})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "asynchronous HTTP client over libcurl's multi interface
 The tandrel client: a manager with one worker thread, requests and replies;
@@ -50,7 +50,7 @@ Headers, static library, CMake package (find_package(tandrel)), pkg-config
 file (tandrel.pc), the client's guide and example programs.")
 # The headers include <curl/curl.h>; the static library needs libcurl to link.
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
-    "libtandrel${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION}), libcurl4-openssl-dev | libcurl-dev")
+    "libtandrel${TANDREL_VERSION_MAJOR} (= ${CPACK_PACKAGE_VERSION}), libcurl4-openssl-dev | libcurl-dev")
 
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME signature-check)
 set(CPACK_DEBIAN_TOOL_DESCRIPTION "checks the signature of the VPN client installer a gateway publishes

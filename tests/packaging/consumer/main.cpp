@@ -5,6 +5,7 @@
 #include "network/NetworkManager.h"
 #include "network/NetworkRequest.h"
 #include "network/Url.h"
+#include "network/Version.h"
 
 #include <iostream>
 
@@ -22,5 +23,7 @@ int main()
     auto request = tandrel::NetworkRequest::create(manager);
     manager->stop();
     std::cout << (request ? "stopped\n" : "no request\n");
+    std::cout << "tandrel " << TANDREL_VERSION_STRING << " (" << TANDREL_VERSION_MAJOR << "." << TANDREL_VERSION_MINOR
+              << "." << TANDREL_VERSION_PATCH << ")\n";
     return 0;
 }
