@@ -17,6 +17,7 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <fstream>
@@ -1307,32 +1308,44 @@ TEST_F(Transfer, InterruptedDownloadKeepsWhatArrivedAndReleasesTheFile)
 {
     // The server sends 70,000 of 1,000,000 announced bytes, then stalls: the
     // whole block is on disk meanwhile, the rest once the transfer is cut off.
+    // Each transfer is cut off once progress says all 70,000 arrived.
+    struct Arrived
+    {
+        std::atomic<unsigned long long> bytes{0};
+        tandrel::ProgressCallback progress()
+        {
+            return [this](unsigned long long now, unsigned long long) { bytes = now; };
+        }
+        bool all() const { return bytes == 70000; }
+    };
+    Arrived first, second, third;
     const auto aborted = target("aborted.bin");
-    const auto reply = request->download(nullptr, url("/stall?after=70000"), aborted.string());
-    ASSERT_TRUE(eventually([&] { return fs::file_size(aborted) == 65536; }));
+    const auto reply = request->download(first.progress(), nullptr, url("/stall?after=70000"), aborted.string());
+    ASSERT_TRUE(eventually([&] { return first.all() && fs::file_size(aborted) == 65536; }));
     reply->abort();
     EXPECT_TRUE(eventually([&] { return !holdsOpen(aborted); }));
     EXPECT_EQ(70000u, fs::file_size(aborted));
 
     const auto stopped = target("stopped.bin");
     const auto other = NetworkManager::create();
-    NetworkRequest::create(other)->download(nullptr, url("/stall?after=70000"), stopped.string());
-    ASSERT_TRUE(eventually([&] { return fs::file_size(stopped) == 65536; }));
+    NetworkRequest::create(other)->download(second.progress(), nullptr, url("/stall?after=70000"), stopped.string());
+    ASSERT_TRUE(eventually([&] { return second.all() && fs::file_size(stopped) == 65536; }));
     other->stop();
     EXPECT_FALSE(holdsOpen(stopped));
     EXPECT_EQ(70000u, fs::file_size(stopped));
 
     // A blocking caller released by a stop finds the file closed already.
     const auto blocked = target("blocked.bin");
-    const auto third = NetworkManager::create();
+    const auto stopping = NetworkManager::create();
     std::error_code released;
     bool openWhenReleased = true;
     std::thread caller([&] {
-        NetworkRequest::create(third)->download(released, url("/stall?after=70000"), blocked.string());
+        NetworkRequest::create(stopping)->download(released, third.progress(), url("/stall?after=70000"),
+                                                   blocked.string());
         openWhenReleased = holdsOpen(blocked);
     });
-    EXPECT_TRUE(eventually([&] { return fs::exists(blocked) && fs::file_size(blocked) == 65536; }));
-    third->stop();
+    EXPECT_TRUE(eventually([&] { return third.all() && fs::exists(blocked) && fs::file_size(blocked) == 65536; }));
+    stopping->stop();
     caller.join();
     EXPECT_EQ(std::error_code(CURLE_ABORTED_BY_CALLBACK, tandrel::curl_category()), released);
     EXPECT_FALSE(openWhenReleased);
