@@ -1,63 +1,26 @@
 #include "network/NetworkRequest.h"
 
-#include "network/CurlCategory.h"
 #include "network/NetworkManager.h"
 #include "network/NetworkReply.h"
 #include "network/privacy/NetworkRequestPrivate.h"
 
-#include <future>
+#include <utility>
 
 namespace tandrel {
 
 namespace {
 
-// The outcome of one blocking call, owned only by the completion callback's
-// copies. A callback released without being called (the transfer was
-// aborted or dropped by stop) still settles it, with a cancellation code, so
-// the waiting caller always returns.
-class Outcome
-{
-public:
-    ~Outcome()
-    {
-        if (!settled)
-            promise.set_value(std::error_code(CURLE_ABORTED_BY_CALLBACK, curl_category()));
-    }
-
-    void settle(const std::error_code& ec)
-    {
-        settled = true;
-        promise.set_value(ec);
-    }
-
-    std::promise<std::error_code> promise;
-
-private:
-    bool settled = false;
-};
-
-// Starts a transfer with start(callback) and waits for its end. Set-up
-// failures come back in ec with an empty pointer.
+// Starts a transfer with start(callback) and waits for its end, as the
+// future form does: a transfer aborted or dropped by stop ends with
+// CURLE_ABORTED_BY_CALLBACK, a set-up failure comes back in ec with an
+// empty pointer.
 template <class Start>
 std::shared_ptr<NetworkReply> waitFor(std::error_code& ec, Start start)
 {
-    auto outcome = std::make_shared<Outcome>();
-    std::future<std::error_code> result = outcome->promise.get_future();
-    try {
-        std::shared_ptr<NetworkReply> reply;
-        {
-            const CompletionCallback done = [outcome = std::move(outcome)](const std::error_code& code,
-                                                                           const std::shared_ptr<NetworkReply>&) {
-                outcome->settle(code);
-            };
-            reply = start(done);
-        }
-        ec = result.get();
-        return reply;
-    } catch (const std::error_code& thrown) {
-        ec = thrown;
-        return nullptr;
-    }
+    PendingTransfer pending(std::move(start));
+    TransferResult result = pending.future().get();
+    ec = result.ec;
+    return std::move(result.reply);
 }
 
 // A transfer that start(request, done) starts on request when it is started.

@@ -310,17 +310,13 @@ namespace {
 // text with the value of every header line that carries credentials replaced.
 std::string redacted(const std::string& text)
 {
-    static const char* const secret[] = {"authorization", "proxy-authorization", "cookie"};
     std::string out;
     std::size_t start = 0;
     while (start < text.size()) {
         const std::size_t end = std::min(text.find('\n', start), text.size());
         std::string line = text.substr(start, end - start);
-        const std::size_t colon = line.find(':');
-        std::string name = line.substr(0, colon);
-        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-        if (colon != std::string::npos && std::find(std::begin(secret), std::end(secret), name) != std::end(secret))
-            line = line.substr(0, colon) + ": [redacted]" + (line.back() == '\r' ? "\r" : "");
+        if (headerLineNamed(line, {"authorization", "proxy-authorization", "cookie"}))
+            line = line.substr(0, line.find(':')) + ": [redacted]" + (line.back() == '\r' ? "\r" : "");
         out += line;
         if (end < text.size())
             out += '\n';

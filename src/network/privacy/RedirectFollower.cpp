@@ -23,13 +23,6 @@ std::string lowered(std::string text)
     return text;
 }
 
-// Whether line is a header line of one of names (lower case).
-bool named(const std::string& line, std::initializer_list<const char*> names)
-{
-    const std::string name = lowered(line.substr(0, line.find(':')));
-    return std::any_of(names.begin(), names.end(), [&](const char* n) { return name == n; });
-}
-
 std::string part(CURLU* url, CURLUPart which)
 {
     char* text = nullptr;
@@ -41,6 +34,15 @@ std::string part(CURLU* url, CURLUPart which)
 }
 
 } // namespace
+
+bool headerLineNamed(const std::string& line, std::initializer_list<const char*> names)
+{
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos)
+        return false;
+    const std::string name = lowered(line.substr(0, colon));
+    return std::any_of(names.begin(), names.end(), [&](const char* n) { return name == n; });
+}
 
 std::shared_ptr<curl_slist> makeHeaderList(const std::vector<std::string>& lines)
 {
@@ -128,9 +130,9 @@ std::vector<std::string> RedirectFollower::linesFor(const Origin& target) const
 {
     std::vector<std::string> kept;
     for (const std::string& line : lines) {
-        if (madeGet && named(line, {"content-type", "content-length"}))
+        if (madeGet && headerLineNamed(line, {"content-type", "content-length"}))
             continue;
-        if (!(target == *first) && named(line, {"authorization", "cookie"}))
+        if (!(target == *first) && headerLineNamed(line, {"authorization", "cookie"}))
             continue;
         kept.push_back(line);
     }

@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <chrono>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +14,9 @@ namespace tandrel::privacy {
 
 // A curl_slist of lines, freed with its last owner; null for no lines.
 std::shared_ptr<curl_slist> makeHeaderList(const std::vector<std::string>& lines);
+// Whether line is a "Name: value" header line whose name, in any case, is
+// one of names (given in lower case).
+bool headerLineNamed(const std::string& line, std::initializer_list<const char*> names);
 
 // Follows the redirects of a transfer with a body or a method of its own,
 // deciding each next request itself: libcurl 7.88 keeps a custom method on
