@@ -148,21 +148,29 @@ apply_debian_patches() { # DEBIAN_TAR SOURCE_DIR REGEX-OF-PATHS
     done <"$patches/debian/patches/series"
 }
 
+# Configures, builds and installs into the staging tree the CMake project in
+# SOURCE for the target, with the further cache settings given; its output
+# goes to NAME.log, whose end is shown if it fails.
+cmake_build() { # NAME SOURCE [CMAKE-ARGUMENTS...]
+    local name=$1 source=$2
+    shift 2
+    if ! { cmake -S "$source" -B "$work/$name-build" -Wno-dev \
+            -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DWINDOWS_DEPS_PREFIX="$staging" \
+            -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$staging" "$@" &&
+         cmake --build "$work/$name-build" -j "$jobs" &&
+         cmake --install "$work/$name-build"; } >"$work/$name.log" 2>&1; then
+        tail -n 40 "$work/$name.log" >&2
+        log "$name build failed"
+        exit 1
+    fi
+}
+
 # --- nghttp2, libcurl's HTTP/2 ------------------------------------------------
 mkdir -p "$work/nghttp2"
 tar -xf "$(ls "$work/src"/nghttp2_*.orig.tar.*)" -C "$work/nghttp2" --strip-components=1
 apply_debian_patches "$work/src"/nghttp2_*.debian.tar.xz "$work/nghttp2" '^lib/.*\.[ch]$'
 install -D -m 644 "$work/nghttp2/COPYING" "$staging/share/licenses/nghttp2/COPYING"
-if ! { cmake -S "$work/nghttp2" -B "$work/nghttp2-build" -Wno-dev \
-        -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DWINDOWS_DEPS_PREFIX="$staging" \
-        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$staging" \
-        -DENABLE_LIB_ONLY=ON -DENABLE_STATIC_LIB=ON -DENABLE_SHARED_LIB=OFF &&
-     cmake --build "$work/nghttp2-build" -j "$jobs" &&
-     cmake --install "$work/nghttp2-build"; } >"$work/nghttp2.log" 2>&1; then
-    tail -n 40 "$work/nghttp2.log" >&2
-    log "nghttp2 build failed"
-    exit 1
-fi
+cmake_build nghttp2 "$work/nghttp2" -DENABLE_LIB_ONLY=ON -DENABLE_STATIC_LIB=ON -DENABLE_SHARED_LIB=OFF
 took "nghttp2 $nghttp2_version built"
 
 # --- libcurl ----------------------------------------------------------------
@@ -173,23 +181,15 @@ tar -xzf "$work/src"/curl_*.orig.tar.gz -C "$work/curl" --strip-components=1
 apply_debian_patches "$work/src"/curl_*.debian.tar.xz "$work/curl" '^(lib|include)/.*\.[ch]$'
 # Programs linked with it carry its licence notice.
 install -D -m 644 "$work/curl/COPYING" "$staging/share/licenses/curl/COPYING"
-if ! { cmake -S "$work/curl" -B "$work/curl-build" -Wno-dev \
-        -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DWINDOWS_DEPS_PREFIX="$staging" \
-        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$staging" \
-        -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DENABLE_MANUAL=OFF \
-        -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_WINDOWS_SSPI=OFF \
-        -DHTTP_ONLY=ON -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON -DENABLE_UNIX_SOCKETS=OFF \
-        -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF \
-        -DCURL_USE_LIBPSL=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF -DCURL_USE_GSSAPI=OFF \
-        -DUSE_NGHTTP2=ON -DNGHTTP2_INCLUDE_DIR="$staging/include" \
-        -DNGHTTP2_LIBRARY="$staging/lib/libnghttp2.a" -DCMAKE_C_FLAGS="-DNGHTTP2_STATICLIB -DHAS_ALPN=1" \
-        -DENABLE_THREADED_RESOLVER=ON &&
-     cmake --build "$work/curl-build" -j "$jobs" &&
-     cmake --install "$work/curl-build"; } >"$work/curl.log" 2>&1; then
-    tail -n 40 "$work/curl.log" >&2
-    log "libcurl build failed"
-    exit 1
-fi
+cmake_build libcurl "$work/curl" \
+    -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DENABLE_MANUAL=OFF \
+    -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_WINDOWS_SSPI=OFF \
+    -DHTTP_ONLY=ON -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON -DENABLE_UNIX_SOCKETS=OFF \
+    -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF \
+    -DCURL_USE_LIBPSL=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF -DCURL_USE_GSSAPI=OFF \
+    -DUSE_NGHTTP2=ON -DNGHTTP2_INCLUDE_DIR="$staging/include" \
+    -DNGHTTP2_LIBRARY="$staging/lib/libnghttp2.a" -DCMAKE_C_FLAGS="-DNGHTTP2_STATICLIB -DHAS_ALPN=1" \
+    -DENABLE_THREADED_RESOLVER=ON
 # The package names nghttp2 by its path in the staging tree, which moves.
 sed -i "s|$staging|\${_IMPORT_PREFIX}|g" "$staging"/lib/cmake/CURL/CURLTargets*.cmake
 took "libcurl $curl_version built"
@@ -259,15 +259,7 @@ EOF
 took "Boost $boost_version built"
 
 # --- GoogleTest -------------------------------------------------------------
-if ! { cmake -S /usr/src/googletest -B "$work/gtest-build" -Wno-dev \
-        -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DWINDOWS_DEPS_PREFIX="$staging" \
-        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$staging" -DBUILD_GMOCK=OFF &&
-     cmake --build "$work/gtest-build" -j "$jobs" &&
-     cmake --install "$work/gtest-build"; } >"$work/gtest.log" 2>&1; then
-    tail -n 40 "$work/gtest.log" >&2
-    log "GoogleTest build failed"
-    exit 1
-fi
+cmake_build GoogleTest /usr/src/googletest -DBUILD_GMOCK=OFF
 took "GoogleTest $gtest_version built"
 
 printf 'curl %s\nnghttp2 %s\nboost1.81 %s\ngoogletest %s\ng++-mingw-w64-x86-64-posix %s\n' \
