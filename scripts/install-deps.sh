@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package the Linux build, the tests (packaging ones
-# included: cpack's dpkg-shlibdeps, pkg-config), the format check, the demo
-# and the client benchmark (nginx, which it starts itself, and strace, which
-# counts the download's writes) need.
+# included: cpack's dpkg-shlibdeps, pkg-config), the format check, the demo,
+# the client benchmark (nginx, which it starts itself, and strace, which
+# counts the download's writes) and the API reference (doxygen) need.
 # Runs as root on a fresh Debian 12 machine; packages already present are skipped.
 set -euo pipefail
 
@@ -12,7 +12,7 @@ packages=(
     libboost-dev libboost-filesystem-dev libboost-system-dev
     googletest libgtest-dev
     openssl osslsigncode curl python3 python3-h2 valgrind strace
-    nginx
+    nginx doxygen
 )
 
 missing=()

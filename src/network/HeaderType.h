@@ -2,9 +2,9 @@
 
 namespace tandrel {
 
-// Known request and response header names; NetworkHeaders::headerName gives
-// each its canonical spelling. The underlying type is fixed, so any int,
-// negative ones included, is a valid HeaderType (an unknown one).
+/// Known request and response header names; NetworkHeaders::headerName gives
+/// each its canonical spelling. The underlying type is fixed, so any int,
+/// negative ones included, is a valid HeaderType (an unknown one).
 enum HeaderType : int {
     ContentType = 0,
     ContentLength = 1,
