@@ -48,9 +48,12 @@ set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_DESCRIPTION "asynchronous HTTP client over libcurl's multi interface - development files
 Headers, static library, CMake package (find_package(tandrel)), pkg-config
 file (tandrel.pc), the client's guide and example programs.")
-# The headers include <curl/curl.h>; the static library needs libcurl to link.
-set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
-    "libtandrel${TANDREL_VERSION_MAJOR} (= ${CPACK_PACKAGE_VERSION}), libcurl4-openssl-dev | libcurl-dev")
+# The headers include <curl/curl.h>; the static library needs libcurl to
+# link. Its dependencies and the client's packages' version are set as
+# cpack runs, in DebianVersions.cmake.
+set(CPACK_TANDREL_VERSION ${TANDREL_VERSION})
+set(CPACK_TANDREL_VERSION_MAJOR ${TANDREL_VERSION_MAJOR})
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/DebianVersions.cmake)
 
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME signature-check)
 set(CPACK_DEBIAN_TOOL_DESCRIPTION "checks the signature of the VPN client installer a gateway publishes

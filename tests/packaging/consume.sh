@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # Builds and runs the consumer project against the client installed under
 # PREFIX, the three ways a user would link it: find_package with the shared
-# and with the static library, and pkg-config. Every build happens in WORK.
+# and with the static library, and pkg-config, each run against a local
+# HTTPS server. Every build happens in WORK.
 # Usage: consume.sh PREFIX CONSUMER_SOURCE WORK
 set -euo pipefail
 prefix=$1 source=$2 work=$3
+# shellcheck source=local-server.sh
+source "$(dirname "${BASH_SOURCE[0]}")/local-server.sh"
+trap stop_standins EXIT
+start_local_server
 
 expected=$(cat "$source/expected.txt")
 
@@ -31,7 +36,7 @@ for target in tandrel::network tandrel::network-static; do
     else
         [ "$linked" = 0 ] || fail "$target: the consumer loads libtandrel.so"
     fi
-    check "find_package, $target" "$("$build/consumer")"
+    check "find_package, $target" "$("$build/consumer" "$local_server_url")"
 done
 
 pcdir=$(find "$prefix" -name tandrel.pc -printf '%h\n' -quit)
@@ -40,4 +45,4 @@ export PKG_CONFIG_PATH=$pcdir
 [ "$(pkg-config --modversion tandrel)" = 1.0.0 ] || fail "pkg-config reports version $(pkg-config --modversion tandrel)"
 # shellcheck disable=SC2046  # the flags are meant to split into words
 g++ -std=c++17 -o "$work/pkg-config-consumer" "$source/main.cpp" $(pkg-config --cflags --libs tandrel)
-check "pkg-config" "$(LD_LIBRARY_PATH=$libdir "$work/pkg-config-consumer")"
+check "pkg-config" "$(LD_LIBRARY_PATH=$libdir "$work/pkg-config-consumer" "$local_server_url")"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Debian packages of the build tree BUILD with cpack, checks
-# their names, dependencies and copyright files, unpacks them into a
+# their names, versions, dependencies and copyright files, unpacks them into a
 # temporary root, runs the unpacked tool from /usr/lib/signature-check to
 # its first exit (no logged-in session), checks the launcher in /usr/bin,
 # and builds the consumer project against the unpacked development files.
@@ -32,6 +32,22 @@ depends() {
 depends libtandrel1 'libcurl4 \(>=' 'libstdc\+\+6'
 depends libtandrel-dev 'libtandrel1 \(= 1\.0\.0\)' 'libcurl4-openssl-dev'
 depends signature-check 'libcurl4 \(>=' 'libboost-filesystem1\.74\.0' 'libstdc\+\+6'
+
+# The client's packages carry the client's version, the tool's the tool's;
+# one run of the client's alone takes the client's version, and a run that
+# mixes them while the versions differ stops.
+client_version=$(sed -n 's/^#define TANDREL_VERSION_STRING "\(.*\)"$/\1/p' "$build/src/network/generated/network/Version.h")
+tool_version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+for package in libtandrel1:$client_version libtandrel-dev:$client_version signature-check:$tool_version; do
+    version=$(dpkg-deb -f "$work"/packages/"${package%%:*}"_*.deb Version)
+    [ "$version" = "${package#*:}" ] || fail "${package%%:*} has version $version, not ${package#*:}"
+done
+cpack --config "$build/CPackConfig.cmake" -B "$work/client" -D CPACK_COMPONENTS_ALL='runtime;dev' \
+    -D CPACK_TANDREL_VERSION=9.8.7 >"$work/client.log" 2>&1 || fail "the client's own run failed: $(cat "$work/client.log")"
+[ -f "$work"/client/libtandrel1_9.8.7_*.deb ] && [ "$(dpkg-deb -f "$work"/client/libtandrel-dev_9.8.7_*.deb Depends)" = \
+    'libtandrel1 (= 9.8.7), libcurl4-openssl-dev | libcurl-dev' ] || fail "the client's own run made: $(ls "$work/client")"
+! cpack --config "$build/CPackConfig.cmake" -B "$work/mixed" -D CPACK_TANDREL_VERSION=9.8.7 >"$work/mixed.log" 2>&1 &&
+    grep -q 'need a cpack' "$work/mixed.log" || fail "a mixed run of two versions did not stop: $(cat "$work/mixed.log")"
 
 root=$work/root
 # Each package's copyright file names the licence and holds LICENSE's terms.

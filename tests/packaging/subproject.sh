@@ -2,12 +2,16 @@
 # The client as a subproject of a consumer, with FetchContent and with
 # add_subdirectory, Boost and GoogleTest kept from being found: only the
 # client is configured and built, the consumer's cache gets no build type
-# and no option without the project's prefix, and the consumer runs.
+# and no option without the project's prefix, and the consumer runs
+# against a local HTTPS server.
 # Usage: subproject.sh SOURCE CONSUMER_SOURCE
 set -euo pipefail
 source=$1 consumer=$2
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# shellcheck source=local-server.sh
+source "$(dirname "${BASH_SOURCE[0]}")/local-server.sh"
+trap 'stop_standins; rm -rf "$work"' EXIT
+start_local_server
 expected=$(cat "$consumer/expected.txt")
 
 fail() { echo "subproject: $*" >&2; exit 1; }
@@ -23,6 +27,7 @@ for way in FetchContent add_subdirectory; do
     ! grep -qE 'signature-check|vpn-client|network-tests|example-|client-benchmark' <<<"$targets" ||
         fail "$way: more than the client is configured: $targets"
     cmake --build "$build" -j"$(nproc)" >>"$work/$way.log" 2>&1 || fail "$way: the build failed: $(cat "$work/$way.log")"
-    [ "$("$build/consumer")" = "$expected" ] || fail "$way: the consumer printed: $("$build/consumer")"
+    printed=$("$build/consumer" "$local_server_url")
+    [ "$printed" = "$expected" ] || fail "$way: the consumer printed: $printed"
     echo "subproject: $way builds the client alone and the consumer runs"
 done

@@ -127,7 +127,9 @@ cmake -S "$here/consumer" -B "$work/consumer" -DCMAKE_TOOLCHAIN_FILE="$root/cmak
     -DWINDOWS_DEPS_PREFIX="$deps" -DCMAKE_PREFIX_PATH="$dev_dir" \
     -DTANDREL_TARGET=tandrel::network-static >"$work/consumer.log" 2>&1 &&
     cmake --build "$work/consumer" >>"$work/consumer.log" 2>&1 || fail "the consumer does not build: $(cat "$work/consumer.log")"
-(cd "$work/consumer" && "$wine" consumer.exe) >"$work/consumer.out" 2>&1 || fail "the consumer failed: $(cat "$work/consumer.out")"
+# It fetches a file from the gateway started above.
+printf 'hello from the local server' >"$work/gateway/hello.txt"
+(cd "$work/consumer" && "$wine" consumer.exe "https://127.0.0.1:$port/hello.txt") >"$work/consumer.out" 2>&1 || fail "the consumer failed: $(cat "$work/consumer.out")"
 [ "$(unix_text "$work/consumer.out")" = "$(cat "$here/consumer/expected.txt")" ] ||
     fail "the consumer printed: $(cat "$work/consumer.out")"
 echo "windows-archives: the consumer builds against the development archive and runs"
